@@ -1,0 +1,22 @@
+// The install driver: the one run of the launcher from its command tail to its exit status.
+#pragma once
+
+#include "common/fixed_text.h"
+#include "platform/codepage.h"
+
+inline constexpr char kInstallerArgumentsHead[] = "/norestart /log:\"";
+inline constexpr int kInstallerArgumentsCapacity = 100;
+inline constexpr int kRunFailed = -1;
+
+using InstallerArguments = FixedText<kInstallerArgumentsCapacity>;
+
+/// Returns the command tail of a whole command line: what follows the program name (quoted, or
+/// up to the first byte of code 32 or less) and the bytes of codes 1 to 32 after it. Inside the
+/// quotes, the byte after a lead byte of `isLeadByte` never closes them.
+const char* SkipProgramName(const char* commandLine, LeadByteRule isLeadByte);
+/// Composes "/norestart /log:"c:\tmp.log" " followed by the extra switches, a blank when they are
+/// not empty, and the command tail. Returns 1, or 0 when that would pass 99 characters.
+int AssembleInstallerArguments(const char* extraSwitches, const char* commandTail,
+                               InstallerArguments* arguments);
+/// Performs the whole run for the command tail and returns the process's exit status.
+int RunInstall(const char* commandTail);

@@ -1,0 +1,25 @@
+// The server patch record: the patch id appended to the server product's patch-info file, which
+// two of the product's registry values locate.
+#pragma once
+
+#include "common/fixed_text.h"
+
+inline constexpr char kServerKey[] = "SOFTWARE\\Qor\\SERVER";
+inline constexpr char kProgramPathValue[] = "ProgramPath";
+inline constexpr char kMarkerKey[] = "SOFTWARE\\Qor\\SERVER\\DICT_FILES\\$scsi0$sysDict";
+inline constexpr char kMarkerValue[] = "PATCHFILENAME";
+inline constexpr char kPatchInfoDevicePath[] = "/scsi0/persist/patchInfo";
+inline constexpr char kServerRoot[] = "e:/qor/server";
+
+using PatchPath = FixedText<260>;
+
+/// Fills `folder` with ProgramPath followed by "\server\"; returns 1, or 0 when ProgramPath cannot
+/// be read. A folder too long for its field is left full (259 characters).
+int GetServerProgramPath(PatchPath* folder);
+/// Fills `marker` with PATCHFILENAME; leaves it as it was when that cannot be read.
+void GetPatchFileMarker(PatchPath* marker);
+/// Puts the device path onto the server root: "e:/qor/server" followed by the device path from
+/// the slash that closes its device name on.
+void TranslateDevicePath(const char* devicePath, PatchPath* path);
+/// Appends the patch id to the patch-info file; records a file that cannot be opened.
+void RecordPatchInfo(const char* launcherDirectory, const char* launcherName, const char* patchId);

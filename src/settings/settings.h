@@ -1,0 +1,35 @@
+// Where the launcher lies, and the settings of the one hotfix it installs, read from
+// Installer.ini beside it.
+#pragma once
+
+#include "common/fixed_text.h"
+#include "platform/codepage.h"
+
+inline constexpr char kSettingsFileName[] = "Installer.ini";
+inline constexpr char kSettingsSection[] = "MicrosoftPatch";
+inline constexpr int kPathCapacity = 260;
+
+struct LauncherLocation {
+  FixedText<260> directory;  // drive and directory, ending in the separator
+  FixedText<256> name;       // file name without its extension
+};
+
+struct InstallerSettings {
+  FixedText<260> installerName;   // AppName
+  FixedText<260> patchId;         // DaziveID
+  FixedText<260> checkKey;        // MicrosoftRegKey
+  FixedText<100> checkValueName;  // RegKeyName
+  FixedText<52> expectedValue;    // RegKeyValue
+  FixedText<100> extraSwitches;   // RunParams, empty when absent
+};
+
+/// Splits an executable's full path into launcher directory (drive and directory) and launcher
+/// name (file name without extension), each part of the path cut to 255 characters. A lead byte
+/// of `isLeadByte` shields its next byte from being taken for a separator or a dot.
+void SplitModulePath(const char* path, LeadByteRule isLeadByte, LauncherLocation* location);
+/// Fills `location` from the running executable's path.
+void GetLauncherLocation(LauncherLocation* location);
+/// Fills `location`, then reads the settings in order. Returns 1 when all five required values
+/// were found and fit their fields; otherwise writes one record that says which value is
+/// missing or too long and returns 0.
+int LoadInstallerSettings(LauncherLocation* location, InstallerSettings* settings);
