@@ -1,0 +1,40 @@
+// The end-to-end scenarios: one list, run by the Linux build in a temporary prefix and by the
+// Windows build under wine64.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+enum class Legs { kBoth, kLinuxOnly, kWindowsOnly };
+
+struct Scenario {
+  const char* name;
+  Legs legs = Legs::kBoth;
+  bool hasIni = true;
+  std::string ini;
+  // Registry lines after the header, keys under HKEY_LOCAL_MACHINE\SOFTWARE.
+  std::string registry;
+  // Bytes the test installer writes as its log; empty: a line listing its arguments.
+  std::string installerLog;
+  bool installerPresent = true;
+  bool installerExecutable = true;
+  std::vector<std::string> tail;      // the launcher's arguments
+  std::string windowsCommandLine;     // a whole command line instead, on Windows only
+  std::vector<std::string> folders;   // folders below the root to make, e.g. "drive_c/Srv/server"
+  std::string earlierPatchInfo;       // patch-info file content before the run
+  int status = 0;                     // the full 32-bit exit status (Linux compares its low 8 bits)
+  // The run log after the run, earlier content included. "\n" stands for the CR LF text mode
+  // stores; {T} is a time stamp, {DIR} the launcher directory, {MSG} the optional record of the
+  // system message for the last error.
+  std::string runLog;
+  std::string patchInfoPath;          // below the root; empty: no patch-info file expected
+  std::string patchInfo;              // its bytes
+};
+
+extern const char kEarlierRecord[];  // the run log's one line before every scenario
+
+const std::vector<Scenario>& AllScenarios();
+
+// Names a scenario in test reports, instead of its bytes.
+inline void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }

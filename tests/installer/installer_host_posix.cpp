@@ -1,0 +1,23 @@
+// The test installer on Linux: paths through the launcher's own mapping; the registry mark is a
+// line appended to HKLM.reg, which the reader applies after everything before it.
+#include <unistd.h>
+
+#include <string>
+
+#include "installer_host.h"
+#include "platform/posix/paths.h"
+
+FILE* OpenRaw(const char* path, const char* mode) {
+  char mapped[kMappedPathCapacity];
+  return MapPlatformPath(path, mapped, sizeof mapped) ? fopen(mapped, mode) : nullptr;
+}
+
+void MarkInstalled() {
+  std::string registry = std::string(PlatformPrefix()) + "/HKLM.reg";
+  if (FILE* file = fopen(registry.c_str(), "ab")) {
+    fputs("\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\HotfixTest]\r\n\"Installed\"=dword:00000001\r\n", file);
+    fclose(file);
+  }
+}
+
+void SleepMilliseconds(unsigned milliseconds) { usleep(milliseconds * 1000u); }
