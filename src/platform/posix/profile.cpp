@@ -1,0 +1,180 @@
+// Profile (INI) files on Linux: a reader for one key of one section that gives what
+// GetPrivateProfileStringA gives on Windows for the same file.
+//
+// The file is read whole. A UTF-16LE file (BOM FF FE) is turned into code page 1252: Latin-1
+// maps to itself, the 1252 punctuation from its code points, any other UTF-16 unit becomes '?'.
+// Any other file is taken byte for byte, a UTF-8 BOM included, so that a header on line 1 after
+// such a BOM is not seen, as on Windows. Lines end at LF, CR LF or a lone CR; blanks, tabs, CR and
+// byte 26 around a line are dropped and empty lines skipped. A header is a line that starts with
+// '[' and holds a ']': the name lies between the '[' and the last ']'. Any other line is a key: its
+// name runs to the first '=' and its value follows it; without '=' the value is empty. There are
+// no comments. Names match without regard to ASCII case and to blanks around them; only the first
+// section of a name is searched and its first matching key wins; keys before any header form the
+// section "". A value loses one pair of matching outer quotes (' or ") and ends at a NUL byte.
+#include "platform/profile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+
+#include "platform/memory.h"
+#include "platform/posix/paths.h"
+
+namespace {
+
+constexpr unsigned char kEndOfFileByte = 26;
+
+// Unicode code points of the code page 1252 bytes 0x80-0x9F; 0 where the byte is unassigned.
+constexpr unsigned short kCodePage1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+// A stretch of the file's text, not NUL-terminated.
+struct Span {
+  const char* begin;
+  const char* end;
+};
+
+bool IsProfileBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == static_cast<char>(kEndOfFileByte);
+}
+
+Span Trim(Span span) {
+  while (span.begin < span.end && IsProfileBlank(*span.begin)) ++span.begin;
+  while (span.end > span.begin && IsProfileBlank(span.end[-1])) --span.end;
+  return span;
+}
+
+// Names and values end at a NUL byte, as Windows keeps them as C strings.
+Span UpToNul(Span span) {
+  const void* nul = memchr(span.begin, '\0', static_cast<size_t>(span.end - span.begin));
+  if (nul != nullptr) span.end = static_cast<const char*>(nul);
+  return span;
+}
+
+char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(Span found, Span wanted) {
+  found = UpToNul(found);
+  if (found.end - found.begin != wanted.end - wanted.begin) return false;
+  for (const char *a = found.begin, *b = wanted.begin; a < found.end; ++a, ++b) {
+    if (FoldCase(*a) != FoldCase(*b)) return false;
+  }
+  return true;
+}
+
+unsigned char AnsiFromUnicode(unsigned code) {
+  if (code <= 0xFF) return static_cast<unsigned char>(code);
+  for (unsigned i = 0; i < 32; ++i) {
+    if (kCodePage1252High[i] == code) return static_cast<unsigned char>(0x80 + i);
+  }
+  return '?';
+}
+
+// Turns the UTF-16LE text after the BOM into code page 1252 in place, one byte per UTF-16 unit as
+// the system's conversion does (so each half of a surrogate pair becomes a '?'); returns the
+// length.
+size_t DecodeUtf16(unsigned char* bytes, size_t size) {
+  size_t out = 0;
+  for (size_t at = 2; at + 1 < size; at += 2) {
+    bytes[out++] = AnsiFromUnicode(bytes[at] | bytes[at + 1] << 8);
+  }
+  return out;
+}
+
+// Reads the whole regular file at `path` into a new buffer; returns nullptr when it cannot.
+unsigned char* ReadWholeFile(const char* path, size_t* size) {
+  char mapped[kMappedPathCapacity];
+  if (!MapPlatformPath(path, mapped, sizeof mapped)) return nullptr;
+  int fd;
+  do {
+    fd = open(mapped, O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return nullptr;
+  struct stat status;
+  unsigned char* contents = nullptr;
+  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+    contents = static_cast<unsigned char*>(AllocateBuffer(static_cast<size_t>(status.st_size) + 1));
+  }
+  size_t used = 0;
+  while (contents != nullptr && used < static_cast<size_t>(status.st_size)) {
+    ssize_t got = read(fd, contents + used, static_cast<size_t>(status.st_size) - used);
+    if (got > 0) {
+      used += static_cast<size_t>(got);
+    } else if (got == 0) {
+      break;  // the file shrank while it was read
+    } else if (errno != EINTR) {
+      ReleaseBuffer(contents);
+      contents = nullptr;
+    }
+  }
+  close(fd);
+  *size = used;
+  return contents;
+}
+
+// Finds the value of the first `key` line in the first section named `section`.
+bool FindValue(Span text, Span section, Span key, Span* value) {
+  bool in_section = section.begin == section.end;  // the unnamed section before any header
+  const char* at = text.begin;
+  while (at < text.end) {
+    const char* line_end = at;
+    while (line_end < text.end && *line_end != '\n' && *line_end != '\r') ++line_end;
+    Span line = Trim({at, line_end});
+    at = line_end < text.end ? line_end + 1 : line_end;
+    if (line.begin == line.end) continue;
+    if (*line.begin == '[') {
+      const char* close = line.end;
+      while (close > line.begin + 1 && close[-1] != ']') --close;
+      if (close > line.begin + 1) {
+        if (in_section) return false;  // a later section of the same name is never searched
+        in_section = SameName(Trim({line.begin + 1, close - 1}), section);
+        continue;
+      }
+    }
+    if (!in_section) continue;
+    const void* equals = memchr(line.begin, '=', static_cast<size_t>(line.end - line.begin));
+    const char* name_end = equals != nullptr ? static_cast<const char*>(equals) : line.end;
+    if (!SameName(Trim({line.begin, name_end}), key)) continue;
+    *value = equals != nullptr ? Trim({name_end + 1, line.end}) : Span{line.end, line.end};
+    return true;
+  }
+  return false;
+}
+
+Span TrimmedName(const char* name) { return Trim({name, name + strlen(name)}); }
+
+}  // namespace
+
+int ReadProfileString(const char* section, const char* key, char* buffer, int capacity,
+                      const char* path) {
+  if (capacity <= 0) return 0;
+  buffer[0] = '\0';
+  size_t size = 0;
+  unsigned char* contents = ReadWholeFile(path, &size);
+  if (contents == nullptr) return 0;
+  if (size >= 2 && contents[0] == 0xFF && contents[1] == 0xFE) size = DecodeUtf16(contents, size);
+  const char* text = reinterpret_cast<const char*>(contents);
+  Span value;
+  size_t copied = 0;
+  if (FindValue({text, text + size}, TrimmedName(section), TrimmedName(key), &value)) {
+    value = UpToNul(value);
+    size_t length = static_cast<size_t>(value.end - value.begin);
+    if (length >= 2 && (*value.begin == '"' || *value.begin == '\'') &&
+        value.end[-1] == *value.begin) {
+      ++value.begin;
+      length -= 2;
+    }
+    copied =
+        length < static_cast<size_t>(capacity) - 1 ? length : static_cast<size_t>(capacity) - 1;
+    memcpy(buffer, value.begin, copied);
+    buffer[copied] = '\0';
+  }
+  ReleaseBuffer(contents);
+  return static_cast<int>(copied);
+}

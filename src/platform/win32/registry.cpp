@@ -1,0 +1,52 @@
+// HKEY_LOCAL_MACHINE through the Win32 registry functions (ANSI variants), read-only.
+
+// The registry view: none for the 32-bit product; the build gives a 64-bit build
+// KEY_WOW64_32KEY, so that it sees what the 32-bit product sees on 64-bit Windows.
+#ifndef HOTFIX_REGISTRY_VIEW_FLAGS
+#define HOTFIX_REGISTRY_VIEW_FLAGS 0
+#endif
+
+#include "platform/registry.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+
+struct RegistryKey {
+  HKEY handle;
+};
+
+RegistryKey* OpenMachineKey(const char* path) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | HOTFIX_REGISTRY_VIEW_FLAGS, &handle) !=
+      ERROR_SUCCESS) {
+    return nullptr;
+  }
+  RegistryKey* key = static_cast<RegistryKey*>(malloc(sizeof(RegistryKey)));
+  if (key == nullptr) {
+    RegCloseKey(handle);
+    return nullptr;
+  }
+  key->handle = handle;
+  return key;
+}
+
+int QueryRegistryValue(RegistryKey* key, const char* name, uint32_t* type, unsigned char* data,
+                       uint32_t* size) {
+  // DWORD is not uint32_t's type on Windows, so the call works on copies; starting them from the
+  // caller's values leaves untouched whatever the call leaves untouched.
+  DWORD value_type = type != nullptr ? *type : 0;
+  DWORD value_size = size != nullptr ? *size : 0;
+  LONG result =
+      RegQueryValueExA(key->handle, name, nullptr, type != nullptr ? &value_type : nullptr, data,
+                       size != nullptr ? &value_size : nullptr);
+  if (type != nullptr) *type = value_type;
+  if (size != nullptr) *size = value_size;
+  return result == ERROR_SUCCESS ? 1 : 0;
+}
+
+void CloseRegistryKey(RegistryKey* key) {
+  if (key == nullptr) return;
+  RegCloseKey(key->handle);
+  free(key);
+}
