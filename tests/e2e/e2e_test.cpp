@@ -2,7 +2,7 @@
 // the Windows build under wine64 in a temporary prefix of its own, and checks the run log's exact
 // bytes, the emptied installer log, the patch-info file and the exit status.
 //
-//   e2e_test --leg=linux --launcher=PATH --installer=PATH
+//   e2e_test --leg=linux --launcher=PATH --installer=PATH [--wrapper="valgrind ..."]
 //   e2e_test --leg=wine --launcher=EXE --installer=EXE --reporter=EXE
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -23,6 +23,7 @@ namespace {
 
 struct Options {
   std::string leg, launcher, installer, reporter;
+  std::vector<std::string> wrapper;  // a program the Linux launcher runs under, with its options
 } options;
 
 std::string ReadFile(const fs::path& path) {
@@ -155,7 +156,8 @@ class LinuxLeg : public Leg {
   }
   int Run(const Scenario& scenario) override {
     fs::copy_file(options.launcher, LauncherFolder() / "setup");
-    std::vector<std::string> argv = {(LauncherFolder() / "setup").string()};
+    std::vector<std::string> argv = options.wrapper;
+    argv.push_back((LauncherFolder() / "setup").string());
     argv.insert(argv.end(), scenario.tail.begin(), scenario.tail.end());
     int status = RunProgram(argv, {"HOTFIX_LAUNCHER_PREFIX=" + root_.string()});
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
@@ -271,6 +273,10 @@ int main(int argc, char** argv) {
     if (arg.rfind("--launcher=", 0) == 0) options.launcher = fs::absolute(value("--launcher=")).string();
     if (arg.rfind("--installer=", 0) == 0) options.installer = fs::absolute(value("--installer=")).string();
     if (arg.rfind("--reporter=", 0) == 0) options.reporter = fs::absolute(value("--reporter=")).string();
+    if (arg.rfind("--wrapper=", 0) == 0) {
+      std::istringstream words(value("--wrapper="));
+      for (std::string word; words >> word;) options.wrapper.push_back(word);
+    }
   }
   if (options.leg == "linux") {
     leg = new LinuxLeg;

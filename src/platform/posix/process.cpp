@@ -1,13 +1,13 @@
 // The process service on Linux: the installer is spawned directly, never through a shell, with
-// the argument vector a Windows C runtime would make of its command line, waited for through a
-// process descriptor (Linux 5.3 or later), and its end reported as an exit code.
+// the argument vector a Windows C runtime would make of its command line, waited for on its
+// SIGCHLD (blocked and taken with sigtimedwait, so no polling), and its end reported as an exit
+// code.
 #include "platform/process.h"
 
 #include <errno.h>
-#include <poll.h>
-#include <spawn.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <string.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -20,15 +20,12 @@
 
 struct ChildProcess {
   pid_t pid;
-  int pidfd;    // readable once the child has ended; -1 when none could be had
-  bool reaped;  // the child's status was collected into exitCode
+  sigset_t callerMask;  // the signal mask before SIGCHLD was blocked, restored at the close
+  bool reaped;          // the child's status was collected into exitCode
   uint32_t exitCode;
 };
 
 namespace {
-
-// Through syscall: the wrapper's header in glibc 2.36 lacks C linkage for C++.
-int OpenProcessDescriptor(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
 
 // A child ended by signal N reports 128 + N, as shells do.
 constexpr uint32_t kSignalExitBase = 128;
@@ -47,18 +44,51 @@ char** SplitIntoVector(const char* commandLine) {
   return vector;
 }
 
-// Returns 0 with *pid set, or the reason the program could not be started. glibc's posix_spawn
-// reports a failed exec (missing file, no execute permission, not a program) as its result, so
-// a failed start is known here and never shows up as an exit code of the child.
-int Spawn(const char* program, char* const* vector, pid_t* pid) {
-  posix_spawn_file_actions_t actions;
-  int result = posix_spawn_file_actions_init(&actions);
-  if (result != 0) return result;
-  // Like a Windows child that inherits no handles, the installer keeps only the standard streams.
-  result = posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-  if (result == 0) result = posix_spawn(pid, program, &actions, nullptr, vector, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return result;
+// Returns 0 with *pid set, or the reason the program could not be started. The child reports a
+// failed exec (missing file, no execute permission, not a program) through a close-on-exec pipe,
+// so a failed start is known here and never shows up as an exit code of the child.
+int Spawn(const char* program, char* const* vector, const sigset_t& childMask, pid_t* pid) {
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) return errno;
+  pid_t child = fork();
+  if (child < 0) {
+    int failure = errno;
+    close(report[0]);
+    close(report[1]);
+    return failure;
+  }
+  if (child == 0) {
+    // Like a Windows child that inherits no handles, the installer keeps only the standard
+    // streams; it starts with the caller's signal mask, not with SIGCHLD blocked.
+    close_range(STDERR_FILENO + 1, static_cast<unsigned>(report[1]) - 1, 0);
+    close_range(static_cast<unsigned>(report[1]) + 1, ~0u, 0);
+    sigprocmask(SIG_SETMASK, &childMask, nullptr);
+    execv(program, vector);
+    int failure = errno;
+    ssize_t written = write(report[1], &failure, sizeof failure);
+    _exit(written == sizeof failure ? 127 : 126);
+  }
+  close(report[1]);
+  int failure = 0;
+  ssize_t got;
+  do {
+    got = read(report[0], &failure, sizeof failure);
+  } while (got < 0 && errno == EINTR);
+  close(report[0]);
+  if (got == sizeof failure) {
+    waitpid(child, nullptr, 0);
+    return failure;
+  }
+  *pid = child;
+  return 0;
+}
+
+// True once the child has ended; its status stays for ReadExitCode to collect.
+bool HasEnded(pid_t pid) {
+  siginfo_t info;
+  info.si_pid = 0;
+  return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+         info.si_pid != 0;
 }
 
 timespec RemainingUntil(const timespec& deadline) {
@@ -89,26 +119,23 @@ ChildProcess* StartProcess(const char* applicationPath, const char* commandLine)
     errno = ENOMEM;
     return nullptr;
   }
-  // A descriptor for ourselves proves the kernel has process descriptors and holds a descriptor
-  // slot, freed just before the child's is opened: so that, once an installer runs, the
-  // descriptor to wait on it cannot fail for want of either.
-  int reserved = OpenProcessDescriptor(getpid());
-  int failure = reserved < 0 ? errno : Spawn(program, vector, &child->pid);
-  if (reserved >= 0) close(reserved);
+  // SIGCHLD is blocked before the child exists, so that its end cannot slip past the wait.
+  sigset_t childSignal;
+  sigemptyset(&childSignal);
+  sigaddset(&childSignal, SIGCHLD);
+  sigprocmask(SIG_BLOCK, &childSignal, &child->callerMask);
+  int failure = Spawn(program, vector, child->callerMask, &child->pid);
   ReleaseBuffer(vector);
   if (failure != 0) {
+    sigprocmask(SIG_SETMASK, &child->callerMask, nullptr);
     ReleaseBuffer(child);
     errno = failure;
     return nullptr;
   }
-  child->pidfd = OpenProcessDescriptor(child->pid);
   return child;
 }
 
 void WaitForProcess(ChildProcess* child, uint32_t timeoutMs) {
-  // Without a descriptor there is nothing to block on; returning at once makes the caller read
-  // the still-active status, as after an expired wait, rather than block past the time-out.
-  if (child->pidfd < 0) return;
   timespec deadline;
   clock_gettime(CLOCK_MONOTONIC, &deadline);
   deadline.tv_sec += timeoutMs / 1000;
@@ -117,10 +144,13 @@ void WaitForProcess(ChildProcess* child, uint32_t timeoutMs) {
     deadline.tv_nsec -= 1000000000;
     ++deadline.tv_sec;
   }
-  pollfd ended = {child->pidfd, POLLIN, 0};
-  for (;;) {
+  sigset_t childSignal;
+  sigemptyset(&childSignal);
+  sigaddset(&childSignal, SIGCHLD);
+  // Sleeps until a SIGCHLD is pending; one that came before the wait is still pending then.
+  while (!HasEnded(child->pid)) {
     timespec remaining = RemainingUntil(deadline);
-    if (ppoll(&ended, 1, &remaining, nullptr) >= 0 || errno != EINTR) return;
+    if (sigtimedwait(&childSignal, nullptr, &remaining) < 0 && errno == EAGAIN) return;
   }
 }
 
@@ -142,7 +172,7 @@ int ReadExitCode(ChildProcess* child, uint32_t* code) {
 }
 
 void CloseProcess(ChildProcess* child) {
-  if (child->pidfd >= 0) close(child->pidfd);
+  sigprocmask(SIG_SETMASK, &child->callerMask, nullptr);
   ReleaseBuffer(child);
 }
 

@@ -1,4 +1,4 @@
-// What the test installer needs of the system it runs on: raw file access to a Windows path,
+// What the example installer needs of the system it runs on: raw file access to a Windows path,
 // marking the hotfix installed in the registry, and sleeping.
 #pragma once
 

@@ -1,4 +1,4 @@
-// A stand-in for a hotfix installer, driven by its switches:
+// An example hotfix installer for the demo bundle and the end-to-end tests, driven by its switches:
 //   /log:PATH    where to write its log: the bytes of installer-log.bin beside it when that file
 //                exists, else one line that lists the arguments it received;
 //   /mark        marks the hotfix installed in the registry;

@@ -1,4 +1,4 @@
-// The test installer on Windows: plain files, the registry in the 32-bit view that the launcher
+// The example installer on Windows: plain files, the registry in the 32-bit view that the launcher
 // reads, and Sleep.
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-// The test installer on Linux: paths through the launcher's own mapping; the registry mark is a
+// The example installer on Linux: paths through the launcher's own mapping; the registry mark is a
 // line appended to HKLM.reg, which the reader applies after everything before it.
 #include <unistd.h>
 
