@@ -6,6 +6,6 @@
 
 /// Opens a platform path for binary reading or writing ("rb", "wb"); nullptr when it cannot.
 FILE* OpenRaw(const char* path, const char* mode);
-/// Sets HKLM\SOFTWARE\HotfixTest "Installed" to the DWORD 1, in the launcher's registry view.
+/// Sets HKLM\SOFTWARE\ExampleHotfix "Installed" to the DWORD 1, in the launcher's registry view.
 void MarkInstalled();
 void SleepMilliseconds(unsigned milliseconds);

@@ -15,7 +15,7 @@ FILE* OpenRaw(const char* path, const char* mode) {
 void MarkInstalled() {
   std::string registry = std::string(PlatformPrefix()) + "/HKLM.reg";
   if (FILE* file = fopen(registry.c_str(), "ab")) {
-    fputs("\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\HotfixTest]\r\n\"Installed\"=dword:00000001\r\n", file);
+    fputs("\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ExampleHotfix]\r\n\"Installed\"=dword:00000001\r\n", file);
     fclose(file);
   }
 }

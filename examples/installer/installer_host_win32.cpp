@@ -8,7 +8,7 @@ FILE* OpenRaw(const char* path, const char* mode) { return fopen(path, mode); }
 
 void MarkInstalled() {
   HKEY key;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\HotfixTest", 0, nullptr, 0,
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ExampleHotfix", 0, nullptr, 0,
                       KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &key, nullptr) != ERROR_SUCCESS) {
     return;
   }

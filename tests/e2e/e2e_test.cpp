@@ -185,7 +185,7 @@ class WineLeg : public Leg {
   // The launcher reads the 32-bit view, which keeps SOFTWARE under Wow6432Node.
   void WriteRegistry(const std::string& lines) override {
     std::string reg = "REGEDIT4\r\n\r\n"
-                      "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\HotfixTest]\r\n"
+                      "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\ExampleHotfix]\r\n"
                       "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Qor]\r\n" +
                       std::regex_replace(lines, std::regex(R"(HKEY_LOCAL_MACHINE\\SOFTWARE\\)"),
                                          R"(HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\)");

@@ -5,12 +5,12 @@ namespace {
 
 const std::string kHead = "/norestart /log:\"c:\\tmp.log\" ";
 const std::string kArgs = "[/norestart] [/log:c:\\tmp.log]";
-const std::string kCheckKey = "SOFTWARE\\HotfixTest";
+const std::string kCheckKey = "SOFTWARE\\ExampleHotfix";
 
 std::string Ini(const std::string& runParams, const std::string& expected = "1",
                 const std::string& appName = "kb1.exe") {
   return "[MicrosoftPatch]\r\nAppName=" + appName +
-         "\r\nDaziveID=KB1\r\nMicrosoftRegKey=SOFTWARE\\HotfixTest\r\nRegKeyName=Installed\r\n"
+         "\r\nDaziveID=KB1\r\nMicrosoftRegKey=SOFTWARE\\ExampleHotfix\r\nRegKeyName=Installed\r\n"
          "RegKeyValue=" + expected + "\r\nRunParams=" + runParams + "\r\n";
 }
 
@@ -27,7 +27,7 @@ std::string Banner(const std::string& arguments) {
 }
 
 std::string CheckValue(const std::string& data) {
-  return "[HKEY_LOCAL_MACHINE\\SOFTWARE\\HotfixTest]\r\n\"Installed\"=" + data + "\r\n";
+  return "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ExampleHotfix]\r\n\"Installed\"=" + data + "\r\n";
 }
 
 const std::string kServer =

@@ -15,7 +15,7 @@ namespace {
 
 constexpr char kStamp[] = "12/6/2005 9:5:7 : ";
 const std::string kFixedHead = "/norestart /log:\"c:\\tmp.log\" ";
-constexpr char kCheckKey[] = "SOFTWARE\\HotfixTest";
+constexpr char kCheckKey[] = "SOFTWARE\\ExampleHotfix";
 
 std::string Record(const std::string& who, const std::string& message) {
   return std::string(kStamp) + who + ", C:\\hotfix\\kb1\\ setup " + message + "\n";

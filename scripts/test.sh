@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds the three presets and runs every test: the Windows build's own tests under wine64, then
+# the Linux build's tests, whose end-to-end scenarios also drive the Windows build under wine64.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+jobs=$(nproc)
+
+for preset in windows-x86 windows-x64 linux; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+done
+
+passed=0
+failed=0
+for preset in windows-x86 windows-x64 linux; do
+  echo "== ctest --preset $preset"
+  log=$(mktemp)
+  ctest --preset "$preset" -j "$jobs" 2>&1 | tee "$log" || true
+  summary=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" || true)
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
+  bad=$(sed -E 's/.* ([0-9]+) tests? failed.*/\1/' <<<"$summary")
+  if [ -z "$summary" ] || [ "$total" -eq 0 ]; then
+    echo "no tests ran for $preset" >&2
+    failed=$((failed + 1))
+  else
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+  fi
+  rm -f "$log"
+done
+
+# The Windows leg must have run, not just been skipped for want of a build.
+ctest --preset linux -N | grep -q 'e2e_wine' || { echo "the Windows end-to-end leg is missing" >&2; failed=$((failed + 1)); }
+ctest --preset windows-x64 -N | grep -q 'platform_test' || { echo "the Windows platform tests are missing" >&2; failed=$((failed + 1)); }
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
