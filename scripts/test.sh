@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
-# Builds the three presets and runs every test: the Windows build's own tests under wine64, then
-# the Linux build's tests, whose end-to-end scenarios also drive the Windows build under wine64.
+# Builds the presets and runs every test: the Windows build's own tests under wine64, then the
+# Linux build's tests, whose end-to-end scenarios also drive the Windows build under wine64, then
+# the whole Linux suite again with AddressSanitizer and UBSan.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 jobs=$(nproc)
 
-for preset in windows-x86 windows-x64 linux; do
+presets=(windows-x86 windows-x64 linux linux-asan)
+for preset in "${presets[@]}"; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
 done
 
 passed=0
 failed=0
-for preset in windows-x86 windows-x64 linux; do
+for preset in "${presets[@]}"; do
   echo "== ctest --preset $preset"
   log=$(mktemp)
   ctest --preset "$preset" -j "$jobs" 2>&1 | tee "$log" || true
