@@ -1,4 +1,5 @@
 # Fails unless PROGRAM is a Windows GUI program that imports system DLLs only.
+cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "${OBJDUMP} could not read ${PROGRAM}")

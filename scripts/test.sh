@@ -33,8 +33,10 @@ for preset in "${presets[@]}"; do
 done
 
 # The Windows leg must have run, not just been skipped for want of a build.
-ctest --preset linux -N | grep -q 'e2e_wine' || { echo "the Windows end-to-end leg is missing" >&2; failed=$((failed + 1)); }
-ctest --preset windows-x64 -N | grep -q 'platform_test' || { echo "the Windows platform tests are missing" >&2; failed=$((failed + 1)); }
+[[ $(ctest --preset linux -N) == *e2e_wine* ]] ||
+  { echo "the Windows end-to-end leg is missing" >&2; failed=$((failed + 1)); }
+[[ $(ctest --preset windows-x64 -N) == *platform_test* ]] ||
+  { echo "the Windows platform tests are missing" >&2; failed=$((failed + 1)); }
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

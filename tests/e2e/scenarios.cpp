@@ -61,6 +61,10 @@ std::vector<Scenario> MakeScenarios() {
                   .ini = "[MicrosoftPatch]\r\nAppName=kb1.exe\r\nDaziveID=KB1\r\n"
                          "MicrosoftRegKey=K\r\nRegKeyName=Installed\r\nRunParams=/q\r\n",
                   .status = -1, .runLog = Record("RegKeyValue is missing from ini file.")});
+  list.push_back({.name = "ini_value_of_300_characters_cut_to_259",
+                  .ini = "[MicrosoftPatch]\r\nAppName=kb1.exe\r\nDaziveID=" + std::string(300, 'k'),
+                  .status = -1,
+                  .runLog = Record(std::string(259, 'k'), "MicrosoftRegKey is missing from ini file.")});
   list.push_back({.name = "ini_value_too_long", .ini = Ini("", std::string(60, '1')),
                   .status = -1, .runLog = Record("RegKeyValue is too long in ini file.")});
   list.push_back({.name = "arguments_too_long", .ini = Ini("/p"), .tail = {std::string(68, 't')},

@@ -35,13 +35,13 @@ int QueryRegistryValue(RegistryKey* key, const char* name, uint32_t* type, unsig
                        uint32_t* size) {
   // DWORD is not uint32_t's type on Windows, so the call works on copies; starting them from the
   // caller's values leaves untouched whatever the call leaves untouched.
-  DWORD value_type = type != nullptr ? *type : 0;
-  DWORD value_size = size != nullptr ? *size : 0;
+  DWORD valueType = type != nullptr ? *type : 0;
+  DWORD valueSize = size != nullptr ? *size : 0;
   LONG result =
-      RegQueryValueExA(key->handle, name, nullptr, type != nullptr ? &value_type : nullptr, data,
-                       size != nullptr ? &value_size : nullptr);
-  if (type != nullptr) *type = value_type;
-  if (size != nullptr) *size = value_size;
+      RegQueryValueExA(key->handle, name, nullptr, type != nullptr ? &valueType : nullptr, data,
+                       size != nullptr ? &valueSize : nullptr);
+  if (type != nullptr) *type = valueType;
+  if (size != nullptr) *size = valueSize;
   return result == ERROR_SUCCESS ? 1 : 0;
 }
 
