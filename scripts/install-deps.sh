@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12 (as root), skipping what is already there.
 set -euo pipefail
-packages=(cmake g++ make googletest mingw-w64 wine64 valgrind clang libclang-rt-14-dev)
+packages=(cmake g++ make googletest libbenchmark-dev mingw-w64 wine64 valgrind clang
+  libclang-rt-14-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||

@@ -12,6 +12,11 @@ FILE* OpenRaw(const char* path, const char* mode) {
   return MapPlatformPath(path, mapped, sizeof mapped) ? fopen(mapped, mode) : nullptr;
 }
 
+void RemoveRaw(const char* path) {
+  char mapped[kMappedPathCapacity];
+  if (MapPlatformPath(path, mapped, sizeof mapped)) remove(mapped);
+}
+
 void MarkInstalled() {
   std::string registry = std::string(PlatformPrefix()) + "/HKLM.reg";
   if (FILE* file = fopen(registry.c_str(), "ab")) {
@@ -21,3 +26,10 @@ void MarkInstalled() {
 }
 
 void SleepMilliseconds(unsigned milliseconds) { usleep(milliseconds * 1000u); }
+
+void StartCopyOfSelf(const char* ownPath, const char* argument) {
+  if (fork() == 0) {
+    execl("/proc/self/exe", ownPath, argument, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+}

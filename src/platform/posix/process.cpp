@@ -50,7 +50,9 @@ char** SplitIntoVector(const char* commandLine) {
 int Spawn(const char* program, char* const* vector, const sigset_t& childMask, pid_t* pid) {
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) return errno;
-  pid_t child = fork();
+  // vfork spares copying the launcher's page tables; the child only makes system calls before it
+  // execs or exits.
+  pid_t child = vfork();
   if (child < 0) {
     int failure = errno;
     close(report[0]);

@@ -1,0 +1,230 @@
+// The legs that run the real launcher, and the file and pattern helpers of the end-to-end tests.
+#include "harness.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+HarnessOptions ParseHarnessOptions(int argc, char** argv) {
+  HarnessOptions options;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&](const char* flag) { return arg.substr(strlen(flag)); };
+    auto path = [&](const char* flag) { return fs::absolute(value(flag)).string(); };
+    if (arg.rfind("--leg=", 0) == 0) options.leg = value("--leg=");
+    if (arg.rfind("--launcher=", 0) == 0) options.launcher = path("--launcher=");
+    if (arg.rfind("--installer=", 0) == 0) options.installer = path("--installer=");
+    if (arg.rfind("--reporter=", 0) == 0) options.reporter = path("--reporter=");
+    if (arg.rfind("--wrapper=", 0) == 0) {
+      std::istringstream words(value("--wrapper="));
+      for (std::string word; words >> word;) options.wrapper.push_back(word);
+    }
+  }
+  return options;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string QuoteArgument(const std::string& argument) {
+  if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
+  std::string quoted = "\"";
+  size_t backslashes = 0;
+  for (char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  return quoted.append(backslashes * 2, '\\') + "\"";
+}
+
+int RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+               std::string* output, bool closedStreams) {
+  // Output goes to a file rather than a pipe, so that a process the program leaves running with
+  // its streams cannot hold up the wait.
+  FILE* capture = output != nullptr ? tmpfile() : nullptr;
+  if (output != nullptr && capture == nullptr) return -1;
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (closedStreams) {
+      for (int fd = 0; fd <= 2; ++fd) close(fd);
+    } else {
+      int out = capture != nullptr ? fileno(capture) : open("/dev/null", O_WRONLY);
+      dup2(out, 1);
+    }
+    for (const std::string& setting : env) putenv(strdup(setting.c_str()));
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  int status = -1;
+  if (pid > 0) waitpid(pid, &status, 0);
+  if (capture != nullptr) {
+    output->clear();
+    rewind(capture);
+    char buffer[4096];
+    size_t count;
+    while ((count = fread(buffer, 1, sizeof buffer, capture)) > 0) output->append(buffer, count);
+    fclose(capture);
+  }
+  return status;
+}
+
+namespace {
+
+std::string Escape(const std::string& text) {
+  static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
+  return std::regex_replace(text, special, R"(\$&)");
+}
+
+}  // namespace
+
+std::regex LogPattern(const std::string& expected, const std::string& directory) {
+  const std::string stamp = R"(\d{1,2}/\d{1,2}/\d{4} \d{1,2}:\d{1,2}:\d{1,2} : )";
+  std::string pattern;
+  for (size_t i = 0; i < expected.size();) {
+    if (expected.compare(i, 3, "{T}") == 0) {
+      pattern += stamp;
+      i += 3;
+    } else if (expected.compare(i, 5, "{DIR}") == 0) {
+      pattern += Escape(directory);
+      i += 5;
+    } else if (expected.compare(i, 5, "{MSG}") == 0) {
+      pattern += "(" + stamp + "KB1, " + Escape(directory) + " setup [^\\r\\n]*\\r\\r\\n\\r\\n)?";
+      i += 5;
+    } else if (expected[i] == '\n') {
+      pattern += "\\r\\n";
+      ++i;
+    } else {
+      pattern += Escape(std::string(1, expected[i]));
+      ++i;
+    }
+  }
+  return std::regex(pattern);
+}
+
+void Leg::Reset() {
+  for (const char* name : {"drive_c/hotfix", "drive_c/Srv", "drive_e", "drive_c/tmp.log",
+                           "drive_c/QOR_Updates_InstallOS.log"}) {
+    fs::remove_all(root_ / name);
+  }
+  fs::remove_all(LauncherFolder());
+  fs::create_directories(root_ / "drive_c");
+  fs::create_directories(LauncherFolder());
+}
+
+namespace {
+
+class LinuxLeg : public Leg {
+ public:
+  LinuxLeg(const HarnessOptions& options, const fs::path& launcherFolder) : options_(options) {
+    char pattern[] = "/tmp/hotfix-e2e-XXXXXX";
+    root_ = mkdtemp(pattern);
+    launcherFolder_ = launcherFolder;
+    fs::create_directories(root_ / "drive_c");
+  }
+  ~LinuxLeg() override { fs::remove_all(root_); }
+  bool IsWine() const override { return false; }
+  std::string LauncherDirectory() const override { return LauncherFolder().string() + "/"; }
+  void WriteRegistry(const std::string& lines) override {
+    WriteFile(root_ / "HKLM.reg", "REGEDIT4\r\n\r\n" + lines);
+  }
+  int Run(const LaunchRequest& request) override {
+    fs::copy_file(options_.launcher, LauncherFolder() / "setup",
+                  fs::copy_options::overwrite_existing);
+    std::vector<std::string> argv = options_.wrapper;
+    argv.push_back((LauncherFolder() / "setup").string());
+    argv.insert(argv.end(), request.tail.begin(), request.tail.end());
+    int status = RunProgram(argv, {"HOTFIX_LAUNCHER_PREFIX=" + root_.string()}, nullptr,
+                            request.closedStreams);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : kNoExitStatus;
+  }
+
+ private:
+  HarnessOptions options_;
+};
+
+class WineLeg : public Leg {
+ public:
+  explicit WineLeg(const HarnessOptions& options) : options_(options) {
+    char pattern[] = "/tmp/hotfix-e2e-wine-XXXXXX";
+    root_ = mkdtemp(pattern);
+    env_ = {"WINEPREFIX=" + root_.string(), "WINEDEBUG=-all"};
+    RunProgram({"wineboot", "-i"}, env_);
+    // A persistent server spares every run the server's start.
+    RunProgram({"wineserver", "-p"}, env_);
+    fs::create_directories(root_ / "drive_e");
+    fs::create_symlink("../drive_e", root_ / "dosdevices/e:");
+  }
+  ~WineLeg() override {
+    RunProgram({"wineserver", "-k"}, env_);
+    fs::remove_all(root_);
+  }
+  bool IsWine() const override { return true; }
+  std::string LauncherDirectory() const override { return "C:\\hotfix\\kb1\\"; }
+  // The launcher reads the 32-bit view, which keeps SOFTWARE under Wow6432Node.
+  void WriteRegistry(const std::string& lines) override {
+    std::string reg =
+        "REGEDIT4\r\n\r\n"
+        "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\ExampleHotfix]\r\n"
+        "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Qor]\r\n" +
+        std::regex_replace(lines, std::regex(R"(HKEY_LOCAL_MACHINE\\SOFTWARE\\)"),
+                           R"(HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\)");
+    WriteFile(root_ / "drive_c/hotfix/registry.reg", reg);
+    RunProgram({"wine", "regedit", "/S", "C:\\hotfix\\registry.reg"}, env_);
+  }
+  int Run(const LaunchRequest& request) override {
+    fs::copy_file(options_.launcher, LauncherFolder() / "setup.exe",
+                  fs::copy_options::overwrite_existing);
+    fs::copy_file(options_.reporter, root_ / "drive_c/hotfix/run_and_report.exe",
+                  fs::copy_options::overwrite_existing);
+    std::string line = request.windowsCommandLine;
+    if (line.empty()) {
+      line = "\"C:\\hotfix\\kb1\\setup.exe\"";
+      for (const std::string& arg : request.tail) line += " " + QuoteArgument(arg);
+    }
+    WriteFile(root_ / "drive_c/hotfix/command.txt", line);
+    std::string output;
+    RunProgram({"wine", "C:\\hotfix\\run_and_report.exe"}, env_, &output);
+    std::smatch match;
+    if (!std::regex_search(output, match, std::regex(R"(exit=(-?\d+))"))) {
+      ADD_FAILURE() << "no exit status reported: " << output;
+      return kNoExitStatus;
+    }
+    return std::stoi(match[1]);
+  }
+
+ private:
+  HarnessOptions options_;
+  std::vector<std::string> env_;
+};
+
+}  // namespace
+
+std::unique_ptr<Leg> MakeLeg(const HarnessOptions& options, const fs::path& launcherFolder) {
+  if (options.leg == "linux") return std::make_unique<LinuxLeg>(options, launcherFolder);
+  if (options.leg == "wine") return std::make_unique<WineLeg>(options);
+  return nullptr;
+}

@@ -1,0 +1,79 @@
+// What the end-to-end test programs share: a leg that runs the real launcher (the Linux build in a
+// temporary prefix, or the Windows build under wine in a prefix of its own), file helpers, and the
+// pattern that a run log's bytes are matched against.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+struct HarnessOptions {
+  std::string leg;  // "linux" or "wine"
+  std::string launcher, installer, reporter;
+  std::vector<std::string> wrapper;  // a program the Linux launcher runs under, with its options
+};
+
+/// Takes --leg=, --launcher=, --installer=, --reporter= and --wrapper="program options..." from
+/// the arguments that GoogleTest left; paths are made absolute.
+HarnessOptions ParseHarnessOptions(int argc, char** argv);
+
+/// The whole file's bytes; empty when it cannot be read.
+std::string ReadFile(const fs::path& path);
+/// Creates the file's folders and the file with exactly these bytes.
+void WriteFile(const fs::path& path, const std::string& bytes);
+/// Quotes one argument by the Microsoft C runtime's rules, as the Linux port forms its tail.
+std::string QuoteArgument(const std::string& argument);
+
+/// Runs a program with environment additions and waits for it alone (not for processes it left
+/// running); returns its wait status. Its standard output goes to *output when asked, else
+/// nowhere; with `closedStreams` it starts with its standard streams closed instead.
+int RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+               std::string* output = nullptr, bool closedStreams = false);
+
+/// Turns a run-log template into a pattern: "\n" is stored as CR LF, {T} is any time stamp, {DIR}
+/// the launcher directory, {MSG} an optional record of a system message (its own CR LF included).
+std::regex LogPattern(const std::string& expected, const std::string& directory);
+
+/// How the launcher is started: with its arguments, or on Windows with a whole command line.
+struct LaunchRequest {
+  std::vector<std::string> tail;   // the launcher's arguments
+  std::string windowsCommandLine;  // a whole command line instead, on Windows only
+  bool closedStreams = false;      // Linux only: the launcher starts with fds 0 to 2 closed
+};
+
+/// A status that no launcher run gives: the launcher did not end by returning from its run.
+inline constexpr int kNoExitStatus = -1000;
+
+// One platform the launcher runs on: a root folder that holds the drives (a Linux prefix or a
+// wine prefix), the launcher's folder below it, and the way to start the launcher there.
+class Leg {
+ public:
+  virtual ~Leg() = default;
+  virtual bool IsWine() const = 0;
+  /// The launcher directory as the launcher itself writes it into its records.
+  virtual std::string LauncherDirectory() const = 0;
+  /// Replaces the registry's values for the launcher with these lines (keys under
+  /// HKEY_LOCAL_MACHINE\SOFTWARE), given after the REGEDIT4 header.
+  virtual void WriteRegistry(const std::string& lines) = 0;
+  /// Copies the launcher into its folder as "setup" and runs it; returns its exit status (the
+  /// low 8 bits on Linux, the full 32 on Windows), or kNoExitStatus.
+  virtual int Run(const LaunchRequest& request) = 0;
+  const fs::path& Root() const { return root_; }
+  fs::path LauncherFolder() const { return root_ / launcherFolder_; }
+
+  /// Empties the drives of everything an earlier run left and makes drive C and the launcher's
+  /// folder again.
+  void Reset();
+
+ protected:
+  fs::path root_;
+  fs::path launcherFolder_ = "drive_c/hotfix/kb1";  // below the root
+};
+
+/// The leg that the options name, with the launcher in `launcherFolder` below its root (Linux
+/// only; the Windows leg keeps C:\hotfix\kb1); nullptr for an unknown leg.
+std::unique_ptr<Leg> MakeLeg(const HarnessOptions& options, const fs::path& launcherFolder);

@@ -1,0 +1,805 @@
+// The fault table of docs/faults.md, end to end: each fault is made around a real launcher run
+// (the Linux build, and the Windows build under wine where the fault can be made there), which
+// must return the documented status and records and keep every earlier byte of its run log.
+//
+//   fault_test --leg=linux --launcher=PATH --installer=PATH [--wrapper="valgrind ..."]
+//   fault_test --leg=wine --launcher=EXE --installer=EXE --reporter=EXE
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e/harness.h"
+#include "faults/merge_model.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+HarnessOptions options;
+std::unique_ptr<Leg> leg;
+// Mounts made here stay in this process's own mount namespace and vanish with it.
+bool ownMountNamespace = false;
+
+constexpr char kEarlierRecord[] = "an earlier run's record";
+const std::string kHead = "/norestart /log:\"c:\\tmp.log\" ";
+const std::string kInstallerArguments = "installer arguments: [/norestart] [/log:c:\\tmp.log]";
+const std::string kCheckKey = "SOFTWARE\\ExampleHotfix";
+const std::string kServer =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qor\\SERVER]\r\n\"ProgramPath\"=\"C:\\\\Srv\"\r\n";
+const std::string kInstalled =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ExampleHotfix]\r\n\"Installed\"=dword:00000001\r\n";
+
+std::string Ini(const std::string& runParams, const std::string& expected = "1") {
+  return "[MicrosoftPatch]\r\nAppName=kb1.exe\r\nDaziveID=KB1\r\n"
+         "MicrosoftRegKey=SOFTWARE\\ExampleHotfix\r\nRegKeyName=Installed\r\nRegKeyValue=" +
+         expected + "\r\nRunParams=" + runParams + "\r\n";
+}
+
+std::string Record(const std::string& who, const std::string& message) {
+  return "{T}" + who + ", {DIR} setup " + message + "\n";
+}
+
+std::string Record(const std::string& message) { return Record("KB1", message); }
+
+// The banner of a run whose extra switches are `runParams` and whose command tail is empty.
+std::string Banner(const std::string& runParams) {
+  return "{T}*********************   QOR: New OS Patch  *****************************,   \n"
+         "{T}*******  Installing, KB1 kb1.exe " +
+         kHead + runParams + (runParams.empty() ? "" : " ") + "\n" +
+         "{T}************************************************************************,   \n";
+}
+
+const std::string kKeyMissing = Record("Failed RegOpenKeyEx") + Record(kCheckKey);
+
+std::string ExitRecords(const std::string& runParams, const std::string& exitText) {
+  return Record("{DIR}kb1.exe") + Record("\"{DIR}kb1.exe\" " + kHead + runParams + " ") +
+         Record(exitText) + "{MSG}";
+}
+
+// What the example installer logs by default, once merged: its arguments, then an empty line.
+std::string MergedArguments(const std::string& runParams) {
+  std::string line = kInstallerArguments;
+  size_t start = 0;
+  while (start < runParams.size()) {
+    size_t end = runParams.find(' ', start);
+    if (end == std::string::npos) end = runParams.size();
+    line += " [" + runParams.substr(start, end - start) + "]";
+    start = end + 1;
+  }
+  return line + "\n\n";
+}
+
+// A small fast generator, so that the big inputs are the same on every run.
+class Random {
+ public:
+  explicit Random(uint64_t seed) : state_(seed) {}
+  uint64_t Next() {
+    state_ ^= state_ << 13;
+    state_ ^= state_ >> 7;
+    state_ ^= state_ << 17;
+    return state_;
+  }
+  std::string Bytes(size_t count) {
+    std::string bytes(count, '\0');
+    for (char& byte : bytes) byte = static_cast<char>(Next() >> 24);
+    return bytes;
+  }
+
+ private:
+  uint64_t state_;
+};
+
+std::string Utf16(const std::string& text) {
+  std::string encoded = "\xFF\xFE";
+  for (char c : text) encoded += std::string{c, '\0'};
+  return encoded;
+}
+
+// Drive C made read-only for the run: by a read-only bind mount when this process may mount (as
+// root, permissions stop nothing), else by permissions; restored when it goes.
+class ReadOnlyFolder {
+ public:
+  explicit ReadOnlyFolder(const fs::path& folder) : folder_(folder) {
+    if (geteuid() == 0) {
+      if (!ownMountNamespace) {
+        failure_ = "root ignores permissions, and no mount namespace of its own could be had";
+      } else if (mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+        failure_ = std::string("bind mount failed: ") + strerror(errno);
+      } else {
+        mounted_ = true;
+        if (mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr)) {
+          failure_ = std::string("read-only remount failed: ") + strerror(errno);
+        }
+      }
+      return;
+    }
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::remove);
+    }
+    fs::permissions(folder, fs::perms::owner_write, fs::perm_options::remove);
+    changedPermissions_ = true;
+    if (access(folder.c_str(), W_OK) == 0) failure_ = "the folder stays writable";
+  }
+  ~ReadOnlyFolder() {
+    if (mounted_) umount2(folder_.c_str(), MNT_DETACH);
+    if (!changedPermissions_) return;
+    fs::permissions(folder_, fs::perms::owner_write, fs::perm_options::add);
+    for (const auto& entry : fs::directory_iterator(folder_)) {
+      fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
+    }
+  }
+  /// Why the folder could not be made read-only; empty when it is.
+  const std::string& Failure() const { return failure_; }
+
+ private:
+  fs::path folder_;
+  bool mounted_ = false;
+  bool changedPermissions_ = false;
+  std::string failure_;
+};
+
+// A small tmpfs mounted over a folder for the run.
+class SmallDisk {
+ public:
+  SmallDisk(const fs::path& folder, const char* size) : folder_(folder) {
+    std::string data = std::string("size=") + size;
+    if (!ownMountNamespace) {
+      failure_ = "mounting needs root and a mount namespace of its own";
+    } else if (mount("tmpfs", folder.c_str(), "tmpfs", 0, data.c_str()) != 0) {
+      failure_ = std::string("tmpfs mount failed: ") + strerror(errno);
+    } else {
+      mounted_ = true;
+    }
+  }
+  ~SmallDisk() {
+    if (mounted_) umount2(folder_.c_str(), MNT_DETACH);
+  }
+  const std::string& Failure() const { return failure_; }
+
+ private:
+  fs::path folder_;
+  bool mounted_ = false;
+  std::string failure_;
+};
+
+// Fills the file system that holds `path` with one file, up to its last byte.
+void FillDisk(const fs::path& path) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  char block[4096] = {};
+  while (write(fd, block, sizeof block) > 0) {
+  }
+  close(fd);
+}
+
+class Faults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    leg->Reset();
+    root_ = leg->Root();
+    WriteFile(RunLog(), std::string(kEarlierRecord) + "\r\n");
+    WriteFile(ScratchLog(), "stale installer log\r\n");
+    leg->WriteRegistry("");
+  }
+
+  fs::path RunLog() const { return root_ / "drive_c/QOR_Updates_InstallOS.log"; }
+  fs::path ScratchLog() const { return root_ / "drive_c/tmp.log"; }
+  fs::path Folder() const { return leg->LauncherFolder(); }
+
+  // Puts the settings file and the example installer beside the launcher.
+  void Prepare(const std::string& ini) {
+    WriteFile(Folder() / "Installer.ini", ini);
+    fs::copy_file(options.installer, Folder() / "kb1.exe", fs::copy_options::overwrite_existing);
+  }
+  // The status a run that returns `status` ends with on this leg.
+  int Status(int status) const { return leg->IsWine() ? status : status & 0xFF; }
+  // The run log must be the earlier record followed by `added` (a template of LogPattern).
+  void ExpectRunLog(const std::string& added) const {
+    std::string runLog = ReadFile(RunLog());
+    std::string expected = std::string(kEarlierRecord) + "\n" + added;
+    EXPECT_TRUE(std::regex_match(runLog, LogPattern(expected, leg->LauncherDirectory())))
+        << "run log:\n"
+        << runLog << "\nexpected:\n"
+        << expected;
+  }
+
+  fs::path root_;
+};
+
+// A run log that cannot be opened loses the records silently; the run goes on to its status.
+TEST_F(Faults, RunLogInAReadOnlyFolder) {
+  if (leg->IsWine()) GTEST_SKIP() << "Linux only: a read-only drive C is made by a mount";
+  Prepare(Ini("/exit:5"));
+  const std::string runLog = ReadFile(RunLog());
+  const std::string scratchLog = ReadFile(ScratchLog());
+  ReadOnlyFolder readOnly(root_ / "drive_c");
+  if (!readOnly.Failure().empty())
+    GTEST_SKIP() << "cannot make drive C read-only: " << readOnly.Failure();
+  EXPECT_EQ(leg->Run({}), 5);
+  EXPECT_EQ(ReadFile(RunLog()), runLog);
+  EXPECT_EQ(ReadFile(ScratchLog()), scratchLog);
+}
+
+TEST_F(Faults, RunLogOnAMissingDrive) {
+  if (leg->IsWine()) GTEST_SKIP() << "Linux only: drive C of a wine prefix holds Windows itself";
+  Prepare(Ini("/exit:5"));
+  fs::remove_all(root_ / "drive_c");
+  EXPECT_EQ(leg->Run({}), 5);
+  EXPECT_FALSE(fs::exists(root_ / "drive_c"));
+}
+
+TEST_F(Faults, RunLogIsADirectory) {
+  Prepare(Ini("/exit:5"));
+  fs::remove(RunLog());
+  WriteFile(RunLog() / "inside.txt", "kept");
+  EXPECT_EQ(leg->Run({}), Status(5));
+  EXPECT_TRUE(fs::is_directory(RunLog()));
+  EXPECT_EQ(ReadFile(RunLog() / "inside.txt"), "kept");
+  EXPECT_EQ(std::distance(fs::directory_iterator(RunLog()), fs::directory_iterator()), 1);
+}
+
+// An installer log that is not there to be read at the merge adds nothing and reports nothing.
+TEST_F(Faults, InstallerLogMissingOrADirectory) {
+  enum class Left { kDirectory, kNothing, kEmptyFile };  // the installer log after the run
+  struct Case {
+    const char* what;
+    std::string runParams;
+    Left left;
+  } cases[] = {
+      {"a directory", "", Left::kDirectory},
+      {"deleted by the installer", "/delete-log", Left::kNothing},
+      {"never written by the installer", "/no-log", Left::kEmptyFile},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    Prepare(Ini(c.runParams));
+    if (c.left == Left::kDirectory) {
+      fs::remove(ScratchLog());
+      WriteFile(ScratchLog() / "inside.txt", "kept");
+    }
+    EXPECT_EQ(leg->Run({}), 0);
+    ExpectRunLog(Banner(c.runParams) + kKeyMissing);
+    switch (c.left) {
+      case Left::kDirectory:
+        EXPECT_EQ(ReadFile(ScratchLog() / "inside.txt"), "kept");
+        break;
+      case Left::kNothing:
+        EXPECT_FALSE(fs::exists(ScratchLog()));
+        break;
+      case Left::kEmptyFile:
+        EXPECT_EQ(fs::file_size(ScratchLog()), 0u);
+        break;
+    }
+  }
+}
+
+// The layout of the big installer log: random lines of every length around the 239-byte chunk
+// limit, line ends CR LF, LF and lone CR, NUL bytes, bytes above 127, a CR LF pair across every
+// 4 KiB boundary (where a reader's blocks end), one line of 10 MiB, and a byte 26 shortly before
+// the end.
+constexpr size_t kHugeLogSize = size_t{200} << 20;
+constexpr size_t kLongLineAt = size_t{64} << 20;
+constexpr size_t kLongLineSize = size_t{10} << 20;
+constexpr size_t kEndByteAt = kHugeLogSize - (size_t{1} << 20) + 12345;
+constexpr size_t kBlockSize = size_t{1} << 20;
+
+// Mostly short lines, some around the chunk limit and some longer than two chunks.
+size_t LineLength(uint64_t random) {
+  uint64_t kind = (random >> 8) % 16;
+  if (kind == 0) return 236 + (random >> 16) % 8;
+  if (kind == 1) return 400 + (random >> 16) % 200;
+  return (random >> 16) % 120;
+}
+
+void WriteHugeInstallerLog(const fs::path& path) {
+  FILE* out = fopen(path.c_str(), "wb");
+  ASSERT_NE(out, nullptr);
+  std::vector<unsigned char> block(kBlockSize);
+  Random random(0x9E3779B97F4A7C15u);
+  size_t lineLeft = 0;
+  bool lineFeedNext = false;
+  for (size_t offset = 0; offset < kHugeLogSize; offset += kBlockSize) {
+    for (size_t i = 0; i < kBlockSize; ++i) {
+      const size_t at = offset + i;
+      const uint64_t r = random.Next();
+      unsigned char byte;
+      if (at == kEndByteAt) {
+        byte = 26;
+      } else if (at == kEndByteAt - 1) {
+        byte = 'Z';  // no CR right before the byte 26: the rules leave that pair open
+      } else if (at >= kLongLineAt && at < kLongLineAt + kLongLineSize) {
+        byte = r % 1000 == 0   ? '\r'
+               : r % 1000 == 1 ? '\0'
+                               : static_cast<unsigned char>('a' + r % 26);
+      } else if (lineFeedNext) {
+        byte = '\n';
+        lineFeedNext = false;
+      } else if (at % 4096 == 4095) {
+        byte = '\r';
+        lineFeedNext = true;
+        lineLeft = LineLength(r);
+      } else if (lineLeft == 0) {
+        uint64_t ending = r % 20;  // 0: a line feed alone, 1: a lone CR, else CR LF
+        byte = ending == 0 ? '\n' : '\r';
+        lineFeedNext = ending > 1;
+        lineLeft = LineLength(r);
+      } else {
+        --lineLeft;
+        byte = r % 4096 == 0  ? '\0'
+               : r % 997 == 0 ? static_cast<unsigned char>(0x80 + (r >> 8) % 128)
+                              : static_cast<unsigned char>(' ' + (r >> 8) % 95);
+      }
+      block[i] = byte;
+    }
+    ASSERT_EQ(fwrite(block.data(), 1, block.size(), out), block.size());
+  }
+  ASSERT_EQ(fclose(out), 0);
+}
+
+// Compares the run log from `offset` on with the model's merge of the installer log; returns
+// where they first differ, or an empty text.
+std::string CompareWithModel(const fs::path& installerLog, const fs::path& runLog, long offset) {
+  FILE* actual = fopen(runLog.c_str(), "rb");
+  FILE* input = fopen(installerLog.c_str(), "rb");
+  if (actual == nullptr || input == nullptr || fseek(actual, offset, SEEK_SET) != 0) {
+    if (actual != nullptr) fclose(actual);
+    if (input != nullptr) fclose(input);
+    return "cannot open the logs";
+  }
+  std::vector<char> actualBlock(kBlockSize);
+  size_t actualNext = 0;
+  size_t actualEnd = 0;
+  size_t compared = 0;
+  std::string difference;
+  MergeModel model([&](const char* bytes, size_t count) {
+    while (count > 0 && difference.empty()) {
+      if (actualNext == actualEnd) {
+        actualNext = 0;
+        actualEnd = fread(actualBlock.data(), 1, actualBlock.size(), actual);
+        if (actualEnd == 0) {
+          difference = "the run log ends after " + std::to_string(compared) + " merged bytes";
+          return;
+        }
+      }
+      size_t step = std::min(count, actualEnd - actualNext);
+      const char* stored = actualBlock.data() + actualNext;
+      auto mismatch = std::mismatch(bytes, bytes + step, stored);
+      if (mismatch.first != bytes + step) {
+        size_t at = static_cast<size_t>(mismatch.first - bytes);
+        difference = "first difference after " + std::to_string(compared + at) + " merged bytes";
+        return;
+      }
+      compared += step;
+      actualNext += step;
+      bytes += step;
+      count -= step;
+    }
+  });
+  std::vector<unsigned char> inputBlock(kBlockSize);
+  size_t got;
+  while (difference.empty() && (got = fread(inputBlock.data(), 1, inputBlock.size(), input)) > 0) {
+    model.Feed(inputBlock.data(), got);
+  }
+  model.Finish();
+  if (difference.empty() && (actualNext < actualEnd || fgetc(actual) != EOF)) {
+    difference = "the run log goes on after the " + std::to_string(compared) + " merged bytes";
+  }
+  fclose(actual);
+  fclose(input);
+  return difference;
+}
+
+// The model holds to the merge's documented examples, so that a difference in the big run
+// below is the launcher's.
+TEST(MergeModel, FollowsTheDocumentedExamples) {
+  const std::string line500(500, 'y');
+  EXPECT_EQ(MergeOf("a\r\nb\r\n"), "a\r\n\r\nb\r\n\r\n");
+  EXPECT_EQ(MergeOf("a\r\nlast"), "a\r\n\r\nlast\r\n");
+  EXPECT_EQ(MergeOf(std::string(239, 'x') + "\r\nz\r\n"),
+            std::string(239, 'x') + "\r\n\r\n\r\nz\r\n\r\n");
+  EXPECT_EQ(MergeOf(line500 + "\r\n"), std::string(239, 'y') + "\r\n" + std::string(239, 'y') +
+                                           "\r\n" + std::string(22, 'y') + "\r\n\r\n");
+  EXPECT_EQ(MergeOf("a\r\n\x1a"
+                    "b\r\n"),
+            "a\r\n\r\n");
+  EXPECT_EQ(MergeOf(std::string("a\rb\r\nab\0cd\r\nef\r\n", 16)), "a\rb\r\n\r\nab\r\nef\r\n\r\n");
+  EXPECT_EQ(MergeOf("\x1a"), "");
+}
+
+// 200 MiB of installer log is merged exactly by the rules, in reasonable time.
+TEST_F(Faults, HugeInstallerLogIsMergedByTheRules) {
+  Prepare(Ini(""));
+  WriteHugeInstallerLog(Folder() / "installer-log.bin");
+  if (HasFatalFailure()) return;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(leg->Run({}), 0);
+  auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 60.0);
+  RecordProperty("launcher_seconds", std::to_string(seconds));
+  fs::remove(Folder() / "installer-log.bin");
+  ASSERT_EQ(fs::file_size(ScratchLog()), kHugeLogSize) << "the installer did not write it whole";
+
+  // The records come first: the earlier one, the banner and the failed check, one line each.
+  std::string head(4096, '\0');
+  FILE* runLog = fopen(RunLog().c_str(), "rb");
+  ASSERT_NE(runLog, nullptr);
+  head.resize(fread(head.data(), 1, head.size(), runLog));
+  fclose(runLog);
+  size_t end = 0;
+  for (int line = 0; line < 6 && end != std::string::npos; ++line) {
+    end = head.find("\r\n", end);
+    if (end != std::string::npos) end += 2;
+  }
+  ASSERT_NE(end, std::string::npos);
+  head.resize(end);
+  std::string expected = std::string(kEarlierRecord) + "\n" + Banner("") + kKeyMissing;
+  EXPECT_TRUE(std::regex_match(head, LogPattern(expected, leg->LauncherDirectory()))) << head;
+  EXPECT_EQ(CompareWithModel(ScratchLog(), RunLog(), static_cast<long>(end)), "");
+  fs::remove(ScratchLog());
+  fs::remove(RunLog());
+}
+
+// Replaces every complete time stamp with {T} and the launcher directory with {DIR}.
+std::string AsTemplate(const std::string& text, const std::string& directory) {
+  static const std::regex stamp(R"(\d{1,2}/\d{1,2}/\d{4} \d{1,2}:\d{1,2}:\d{1,2} : )");
+  std::string result = std::regex_replace(text, stamp, "{T}");
+  for (size_t at; (at = result.find(directory)) != std::string::npos;) {
+    result.replace(at, directory.size(), "{DIR}");
+  }
+  return result;
+}
+
+// On a full disk the records that do not fit are lost, and no earlier byte of the run log is.
+TEST_F(Faults, FullDiskKeepsEveryEarlierByte) {
+  if (leg->IsWine()) GTEST_SKIP() << "Linux only: the full disk is a small tmpfs";
+  Prepare(Ini(""));
+  std::string installerLog;
+  for (int line = 0; installerLog.size() < 100 * 1024; ++line) {
+    installerLog += "installer log line " + std::to_string(line) + "\r\n";
+  }
+  WriteFile(Folder() / "installer-log.bin", installerLog);
+  SmallDisk disk(root_ / "drive_c", "1m");
+  if (!disk.Failure().empty()) GTEST_SKIP() << "no small disk: " << disk.Failure();
+  std::string earlier;
+  while (earlier.size() < 5000) earlier += std::string(kEarlierRecord) + "\r\n";
+  WriteFile(RunLog(), earlier);
+  WriteFile(ScratchLog(), std::string(40 * 1024, 's'));
+  FillDisk(root_ / "drive_c/filler");
+
+  EXPECT_EQ(leg->Run({}), 0);
+
+  std::string runLog = ReadFile(RunLog());
+  ASSERT_GE(runLog.size(), earlier.size());
+  EXPECT_EQ(runLog.substr(0, earlier.size()), earlier);
+  // What was added is the start of what a roomy disk would have taken, cut where the disk ended.
+  std::string added = AsTemplate(runLog.substr(earlier.size()), leg->LauncherDirectory());
+  std::string whole;
+  for (char c : Banner("") + kKeyMissing) {
+    if (c == '\n') whole += '\r';
+    whole += c;
+  }
+  whole += MergeOf(ReadFile(ScratchLog()));
+  size_t lastLine = added.rfind("\r\n");
+  ASSERT_NE(lastLine, std::string::npos) << "not even the banner was written";
+  EXPECT_EQ(whole.compare(0, lastLine + 2, added, 0, lastLine + 2), 0) << added;
+  EXPECT_LT(added.size(), whole.size()) << "the disk was not full";
+}
+
+// Any Installer.ini ends in the settings gate's record, or in a run.
+TEST_F(Faults, SettingsFileFaults) {
+  Random random(7);
+  std::string junkLines = "junk\r\n";  // not a UTF-16 file
+  while (junkLines.size() < (size_t{10} << 20)) {
+    junkLines += random.Bytes(random.Next() % 300) + "\r\n";
+  }
+  std::string randomBytes = random.Bytes(size_t{10} << 20);
+  randomBytes[0] = 'x';  // not a UTF-16 file
+  const std::string gate = Record("N/A ", "AppName is missing from ini file.");
+  struct Case {
+    const char* what;
+    std::string ini;
+    bool directory;
+    int status;
+    std::string added;
+  } cases[] = {
+      {"10 MiB of random bytes with NULs", randomBytes, false, -1, gate},
+      {"UTF-16 of random bytes", "\xFF\xFE" + randomBytes.substr(0, 1 << 20), false, -1, gate},
+      {"a directory", "", true, -1, gate},
+      {"10 MiB of junk lines before the section", junkLines + Ini(""), false, 0,
+       Banner("") + kKeyMissing + MergedArguments("")},
+      {"a value of 10 MiB", Ini("", std::string(size_t{10} << 20, '1')), false, -1,
+       Record("RegKeyValue is too long in ini file.")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    Prepare(c.ini);
+    if (c.directory) {
+      fs::remove(Folder() / "Installer.ini");
+      fs::create_directory(Folder() / "Installer.ini");
+    }
+    EXPECT_EQ(leg->Run({}), Status(c.status));
+    ExpectRunLog(c.added);
+  }
+}
+
+// HKLM.reg, which stands for the registry on Linux: big, malformed or cut files give the values
+// that the import rules say.
+TEST_F(Faults, RegistryFileFaults) {
+  if (leg->IsWine()) GTEST_SKIP() << "Linux only: HKLM.reg is the Linux port's registry";
+  std::string manyKeys;
+  std::string manyValues = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ExampleHotfix]\r\n";
+  for (int i = 0; i < 100000; ++i) {
+    std::string number = std::to_string(i);
+    manyKeys += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Filler\\Key" + number + "]\r\n\"Value\"=\"" +
+                number + "\"\r\n";
+    manyValues += "\"Value" + number + "\"=dword:" + std::to_string(i % 10) + "\r\n";
+  }
+  // Each bad line tries to take the value back; none of them may.
+  const std::string malformed =
+      kInstalled +
+      "\"Installed\"=dword:123456789\r\n"
+      "\"Installed\"=dword:\r\n"
+      "\"Installed\"=hex:zz\r\n"
+      "\"Installed\"=hex(zz):00\r\n"
+      "\"Installed\"=\"unterminated\r\n"
+      "\"Installed\"=dword:00000000 junk\r\n"
+      "\"Installed\"\r\n"
+      "Installed=dword:00000000\r\n" +
+      std::string("\"Installed\"=\0\xFF\x1a\r\n", 17) +
+      // Values after a key line without its ']' (they go to the key before it, or nowhere) and
+      // after a key of another root never reach the check key.
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ExampleHotfix\r\n\"Installed\"=dword:00000000\r\n"
+      "[HKEY_CURRENT_USER\\SOFTWARE\\ExampleHotfix]\r\n\"Installed\"=dword:00000000\r\n";
+  const std::string textValue =
+      "REGEDIT4\r\n\r\n" + kServer +
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ExampleHotfix]\r\n\"Installed\"=\"1\"\r\n";
+  std::string cutInLastCharacter = Utf16(textValue);
+  cutInLastCharacter.pop_back();
+  std::string cutInValue = Utf16(textValue.substr(0, textValue.size() - 3));  // ..."1
+  cutInValue += '"';  // half of the closing quote
+  const std::string notFound = Record("Failed RegQueryValueEx Installed") + Record(kCheckKey) +
+                               Record("Installed") + MergedArguments("");
+  struct Case {
+    const char* what;
+    std::string file;  // the whole HKLM.reg
+    bool directory;
+    std::string added;
+    bool patchRecorded;
+  } cases[] = {
+      {"100,000 keys before the check key", "REGEDIT4\r\n\r\n" + manyKeys + kServer + kInstalled,
+       false, Banner(""), true},
+      {"100,000 values before the check value",
+       "REGEDIT4\r\n\r\n" + kServer + manyValues + "\"Installed\"=dword:00000001\r\n", false,
+       Banner(""), true},
+      {"malformed lines", "REGEDIT4\r\n\r\n" + kServer + malformed, false, Banner(""), true},
+      {"UTF-16 cut in its last character", cutInLastCharacter, false, Banner(""), true},
+      {"UTF-16 cut inside the check value", cutInValue, false, Banner("") + notFound, false},
+      {"random bytes", Random(11).Bytes(1 << 20), false,
+       Banner("") + kKeyMissing + MergedArguments(""), false},
+      {"a directory", "", true, Banner("") + kKeyMissing + MergedArguments(""), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    Prepare(Ini(""));
+    fs::create_directories(root_ / "drive_c/Srv/server");
+    if (c.directory) {
+      fs::remove(root_ / "HKLM.reg");
+      fs::create_directory(root_ / "HKLM.reg");
+    } else {
+      WriteFile(root_ / "HKLM.reg", c.file);
+    }
+    EXPECT_EQ(leg->Run({}), 0);
+    ExpectRunLog(c.added);
+    EXPECT_EQ(ReadFile(root_ / "drive_c/Srv/server/patchinfo"), c.patchRecorded ? "KB1\r\n" : "");
+    fs::remove_all(root_ / "HKLM.reg");
+  }
+}
+
+// A command tail of 32 KiB is refused before the banner, after the installer log was emptied.
+TEST_F(Faults, LongCommandTail) {
+  // Windows takes command lines of at most 32767 characters, the program's own path included.
+  const size_t size = leg->IsWine() ? 32 * 1024 - 100 : 32 * 1024;
+  std::vector<std::string> manyArguments(size / 8, "/x:abcd");
+  struct Case {
+    const char* what;
+    std::vector<std::string> tail;
+  } cases[] = {
+      {"one argument", {std::string(size, 'a')}},
+      {"many arguments", manyArguments},
+      {"quotes, each escaped by a backslash", {std::string(size / 2 - 8, '"')}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    Prepare(Ini(""));
+    LaunchRequest request;
+    request.tail = c.tail;
+    EXPECT_EQ(leg->Run(request), Status(-1));
+    ExpectRunLog(Record("Installer arguments are too long."));
+    EXPECT_EQ(ReadFile(ScratchLog()), "");
+  }
+}
+
+// The launcher returns when the installer ends, not when the children it left running end.
+TEST_F(Faults, InstallerLeavesAChildRunning) {
+  Prepare(Ini("/spawn:5000"));
+  const fs::path done = Folder() / "spawned.done";
+  EXPECT_EQ(leg->Run({}), 0);
+  EXPECT_FALSE(fs::exists(done)) << "the launcher waited for the installer's child";
+  ExpectRunLog(Banner("/spawn:5000") + kKeyMissing + MergedArguments("/spawn:5000"));
+  auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (!fs::exists(done) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(100ms);
+  }
+  EXPECT_TRUE(fs::exists(done)) << "the installer's child never ended";
+}
+
+TEST_F(Faults, InstallerClosesItsStreams) {
+  const std::string runParams = "/close-streams /exit:5";
+  Prepare(Ini(runParams));
+  EXPECT_EQ(leg->Run({}), Status(5));
+  ExpectRunLog(Banner(runParams) + ExitRecords(runParams, "Exit code = 5") + kKeyMissing +
+               MergedArguments(runParams));
+}
+
+// An installer ended by signal N ends with 128 + N, as a shell reports it.
+TEST_F(Faults, InstallerKilledBySignal) {
+  if (leg->IsWine()) GTEST_SKIP() << "Linux only: Windows has no signals that end a process";
+  for (int signal : {SIGKILL, SIGUSR1, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    SetUp();
+    const std::string runParams = "/kill-self:" + std::to_string(signal);
+    Prepare(Ini(runParams));
+    EXPECT_EQ(leg->Run({}), 128 + signal);
+    ExpectRunLog(Banner(runParams) +
+                 ExitRecords(runParams, "Exit code = " + std::to_string(128 + signal)) +
+                 kKeyMissing + MergedArguments(runParams));
+  }
+}
+
+TEST_F(Faults, LauncherStartedWithItsStreamsClosed) {
+  if (leg->IsWine()) GTEST_SKIP() << "Linux only: a Windows GUI program has no standard streams";
+  Prepare(Ini("/exit:5"));
+  LaunchRequest request;
+  request.closedStreams = true;
+  EXPECT_EQ(leg->Run(request), 5);
+  ExpectRunLog(Banner("/exit:5") + ExitRecords("/exit:5", "Exit code = 5") + kKeyMissing +
+               MergedArguments("/exit:5"));
+}
+
+// A launcher whose own path passes 259 characters gets it cut, as Windows cuts it: directory and
+// name come from the cut path, and the settings file is not found.
+TEST_F(Faults, LauncherPathLongerThanAField) {
+  if (leg->IsWine())
+    GTEST_SKIP() << "Linux only: the wine leg keeps the launcher in C:\\hotfix\\kb1";
+  const fs::path deep = root_ / "kit" / std::string(50, 'd');
+  fs::path folder = deep;
+  for (int level = 1; level < 6; ++level) folder /= std::string(50, 'd');
+  fs::create_directories(folder);
+  WriteFile(folder / "Installer.ini", Ini(""));
+  fs::copy_file(options.launcher, folder / "setup");
+  std::vector<std::string> argv = options.wrapper;
+  argv.push_back((folder / "setup").string());
+  int status = RunProgram(argv, {"HOTFIX_LAUNCHER_PREFIX=" + root_.string()});
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 255);
+  const std::string cut = (folder / "setup").string().substr(0, 259);
+  const size_t separator = cut.rfind('/');
+  const std::string name = cut.substr(separator + 1);
+  std::string expected = std::string(kEarlierRecord) + "\n{T}N/A , {DIR} " + name +
+                         " AppName is missing from ini file.\n";
+  EXPECT_TRUE(
+      std::regex_match(ReadFile(RunLog()), LogPattern(expected, cut.substr(0, separator + 1))))
+      << ReadFile(RunLog());
+  fs::remove_all(deep);
+}
+
+// Symbolic links planted at the run log's and the installer log's paths are never followed:
+// nothing they point to is emptied, appended to, read or created.
+TEST_F(Faults, PlantedLinksAreNotFollowed) {
+  if (leg->IsWine()) GTEST_SKIP() << "Linux only: the links are Linux symbolic links";
+  const std::string runParams = "/no-log /exit:5";
+  struct Case {
+    const char* what;
+    bool runLogLinked;  // else only the installer log is a link, and the run log a plain file
+    bool victimsExist;
+    bool installed;
+    int status;
+  } cases[] = {
+      {"links to files", true, true, false, 5},
+      {"dangling links", true, false, false, 5},
+      {"links to files, check passes", true, true, true, 0},
+      {"installer log linked, run log a file", false, true, false, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    Prepare(Ini(runParams));
+    if (c.installed) leg->WriteRegistry(kServer + kInstalled);
+    fs::create_directories(root_ / "drive_c/Srv/server");
+    const fs::path victims = root_ / "victims";
+    fs::remove_all(victims);
+    fs::create_directories(victims);
+    const fs::path runVictim = victims / "run.log";
+    const fs::path scratchVictim = victims / "scratch.log";
+    if (c.victimsExist) {
+      WriteFile(runVictim, "victim of the run log\r\n");
+      WriteFile(scratchVictim, "victim of the installer log\r\n");
+    }
+    if (c.runLogLinked) {
+      fs::remove(RunLog());
+      fs::create_symlink(runVictim, RunLog());
+    }
+    fs::remove(ScratchLog());
+    fs::create_symlink(scratchVictim, ScratchLog());
+    auto runTime = c.victimsExist ? fs::last_write_time(runVictim) : fs::file_time_type();
+    auto scratchTime = c.victimsExist ? fs::last_write_time(scratchVictim) : fs::file_time_type();
+
+    EXPECT_EQ(leg->Run({}), c.status);
+
+    if (c.runLogLinked) {
+      EXPECT_EQ(fs::read_symlink(RunLog()), runVictim);
+    } else {
+      // The merge found nothing it could read: the victim's text is not in the run log.
+      ExpectRunLog(Banner(runParams) + ExitRecords(runParams, "Exit code = 5") + kKeyMissing);
+    }
+    EXPECT_EQ(fs::read_symlink(ScratchLog()), scratchVictim);
+    if (c.victimsExist) {
+      EXPECT_EQ(ReadFile(runVictim), "victim of the run log\r\n");
+      EXPECT_EQ(ReadFile(scratchVictim), "victim of the installer log\r\n");
+      EXPECT_EQ(fs::last_write_time(runVictim), runTime);
+      EXPECT_EQ(fs::last_write_time(scratchVictim), scratchTime);
+    } else {
+      EXPECT_FALSE(fs::exists(runVictim));
+      EXPECT_FALSE(fs::exists(scratchVictim));
+    }
+    EXPECT_EQ(ReadFile(root_ / "drive_c/Srv/server/patchinfo"), c.installed ? "KB1\r\n" : "");
+    fs::remove_all(victims);
+  }
+}
+
+// When this process may mount, it takes a mount namespace of its own, so that no mount outlives
+// it and none is seen outside.
+bool TakeOwnMountNamespace() {
+  if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0) return false;
+  return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  options = ParseHarnessOptions(argc, argv);
+  if (options.leg == "linux") ownMountNamespace = TakeOwnMountNamespace();
+  // On Linux the launcher lies outside the drives, so that drive C can be replaced by a mount.
+  leg = MakeLeg(options, options.leg == "linux" ? "kit/kb1" : "drive_c/hotfix/kb1");
+  if (leg == nullptr) {
+    fprintf(stderr,
+            "usage: fault_test --leg=linux|wine --launcher=P --installer=P [--reporter=P]\n");
+    return 2;
+  }
+  int result = RUN_ALL_TESTS();
+  leg.reset();
+  return result;
+}
