@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the presets and runs every test: the Windows build's own tests under wine64, then the
 # Linux build's tests, whose end-to-end scenarios also drive the Windows build under wine64, then
-# the whole Linux suite again with AddressSanitizer and UBSan.
+# the whole Linux suite again with AddressSanitizer and UBSan, and last a short run of every fuzz
+# target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -31,6 +32,19 @@ for preset in "${presets[@]}"; do
   fi
   rm -f "$log"
 done
+
+echo "== fuzz targets, 20 s each"
+log=$(mktemp)
+scripts/fuzz.sh 20 2>&1 | tee "$log" || true
+summary=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1 || true)
+if [ -z "$summary" ]; then
+  echo "the fuzz run did not finish" >&2
+  failed=$((failed + 1))
+else
+  passed=$((passed + $(cut -d' ' -f1 <<<"$summary")))
+  failed=$((failed + $(cut -d' ' -f3 <<<"$summary")))
+fi
+rm -f "$log"
 
 # The Windows leg must have run, not just been skipped for want of a build.
 [[ $(ctest --preset linux -N) == *e2e_wine* ]] ||

@@ -23,6 +23,7 @@
 
 #include "platform/memory.h"
 #include "platform/posix/paths.h"
+#include "platform/posix/profile_text.h"
 
 namespace {
 
@@ -151,6 +152,28 @@ Span TrimmedName(const char* name) { return Trim({name, name + strlen(name)}); }
 
 }  // namespace
 
+int ReadProfileText(unsigned char* contents, size_t size, const char* section, const char* key,
+                    char* buffer, int capacity) {
+  if (capacity <= 0) return 0;
+  buffer[0] = '\0';
+  if (size >= 2 && contents[0] == 0xFF && contents[1] == 0xFE) size = DecodeUtf16(contents, size);
+  const char* text = reinterpret_cast<const char*>(contents);
+  Span value;
+  if (!FindValue({text, text + size}, TrimmedName(section), TrimmedName(key), &value)) return 0;
+  value = UpToNul(value);
+  size_t length = static_cast<size_t>(value.end - value.begin);
+  if (length >= 2 && (*value.begin == '"' || *value.begin == '\'') &&
+      value.end[-1] == *value.begin) {
+    ++value.begin;
+    length -= 2;
+  }
+  size_t copied =
+      length < static_cast<size_t>(capacity) - 1 ? length : static_cast<size_t>(capacity) - 1;
+  memcpy(buffer, value.begin, copied);
+  buffer[copied] = '\0';
+  return static_cast<int>(copied);
+}
+
 int ReadProfileString(const char* section, const char* key, char* buffer, int capacity,
                       const char* path) {
   if (capacity <= 0) return 0;
@@ -158,23 +181,7 @@ int ReadProfileString(const char* section, const char* key, char* buffer, int ca
   size_t size = 0;
   unsigned char* contents = ReadWholeFile(path, &size);
   if (contents == nullptr) return 0;
-  if (size >= 2 && contents[0] == 0xFF && contents[1] == 0xFE) size = DecodeUtf16(contents, size);
-  const char* text = reinterpret_cast<const char*>(contents);
-  Span value;
-  size_t copied = 0;
-  if (FindValue({text, text + size}, TrimmedName(section), TrimmedName(key), &value)) {
-    value = UpToNul(value);
-    size_t length = static_cast<size_t>(value.end - value.begin);
-    if (length >= 2 && (*value.begin == '"' || *value.begin == '\'') &&
-        value.end[-1] == *value.begin) {
-      ++value.begin;
-      length -= 2;
-    }
-    copied =
-        length < static_cast<size_t>(capacity) - 1 ? length : static_cast<size_t>(capacity) - 1;
-    memcpy(buffer, value.begin, copied);
-    buffer[copied] = '\0';
-  }
+  int copied = ReadProfileText(contents, size, section, key, buffer, capacity);
   ReleaseBuffer(contents);
-  return static_cast<int>(copied);
+  return copied;
 }
