@@ -20,7 +20,8 @@ void RemoveRaw(const char* path) {
 void MarkInstalled() {
   std::string registry = std::string(PlatformPrefix()) + "/HKLM.reg";
   if (FILE* file = fopen(registry.c_str(), "ab")) {
-    fputs("\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ExampleHotfix]\r\n\"Installed\"=dword:00000001\r\n", file);
+    fputs("\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ExampleHotfix]\r\n\"Installed\"=dword:00000001\r\n",
+          file);
     fclose(file);
   }
 }

@@ -1,8 +1,9 @@
 // The installation check: the registry value named by the settings against the expected value.
+#include "check/check.h"
+
 #include <cstdio>
 #include <cstring>
 
-#include "check/check.h"
 #include "platform/registry.h"
 #include "runlog/runlog.h"
 

@@ -1,7 +1,8 @@
 // The run: reset the installer log, load the settings, write the banner, launch, check, and then
 // record the patch or merge the installer log.
-#include "check/check.h"
 #include "driver/driver.h"
+
+#include "check/check.h"
 #include "launch/launch.h"
 #include "patchinfo/patchinfo.h"
 #include "runlog/runlog.h"

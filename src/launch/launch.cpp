@@ -26,8 +26,8 @@ int LaunchInstaller(const char* launcherDirectory, const char* launcherName,
   // With the settings' capacities the command line cannot pass 620 characters, so a cut here
   // would only come from a caller outside the run; it is refused rather than started cut.
   ChildProcess* installer = nullptr;
-  if (ComposeInstallerCommand(launcherDirectory, installerName, installerArguments,
-                              &installerPath, &commandLine)) {
+  if (ComposeInstallerCommand(launcherDirectory, installerName, installerArguments, &installerPath,
+                              &commandLine)) {
     installer = StartProcess(installerPath.text, commandLine.text);
   }
   if (installer == nullptr) {

@@ -19,5 +19,4 @@ int ComposeInstallerCommand(const char* launcherDirectory, const char* installer
 /// was still running), or -1 when it did not start; a failed start and a non-zero exit code are
 /// reported in the run log.
 int LaunchInstaller(const char* launcherDirectory, const char* launcherName,
-                    const char* installerName, const char* installerArguments,
-                    const char* patchId);
+                    const char* installerName, const char* installerArguments, const char* patchId);

@@ -2,10 +2,10 @@
 #pragma once
 
 struct LocalTime {
-  int year;    // full year, four digits
-  int month;   // 1 to 12
-  int day;     // 1 to 31
-  int hour;    // 0 to 23
+  int year;   // full year, four digits
+  int month;  // 1 to 12
+  int day;    // 1 to 31
+  int hour;   // 0 to 23
   int minute;
   int second;
 };

@@ -37,7 +37,8 @@ void SplitModulePath(const char* path, LeadByteRule isLeadByte, LauncherLocation
     }
   }
   const char* fileName = lastSeparator != nullptr ? lastSeparator + 1 : rest;
-  const char* fileEnd = lastDot != nullptr && lastDot >= fileName ? lastDot : fileName + strlen(fileName);
+  const char* fileEnd =
+      lastDot != nullptr && lastDot >= fileName ? lastDot : fileName + strlen(fileName);
 
   char directory[kPartCapacity];
   CopyPart(directory, rest, static_cast<size_t>(fileName - rest));

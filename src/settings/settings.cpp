@@ -1,9 +1,10 @@
 // Loading and validating Installer.ini: the gate of the run.
+#include "settings/settings.h"
+
 #include <cstdio>
 
 #include "platform/profile.h"
 #include "runlog/runlog.h"
-#include "settings/settings.h"
 
 namespace {
 
@@ -52,9 +53,11 @@ int LoadInstallerSettings(LauncherLocation* location, InstallerSettings* setting
     return RejectSetting(here, patchId, "MicrosoftRegKey", kMissing);
   }
   int result = ReadSetting(path, "RegKeyName", &settings->checkValueName);
-  if (result != 1) return RejectSetting(here, patchId, "RegKeyName", result == 0 ? kMissing : kTooLong);
+  if (result != 1)
+    return RejectSetting(here, patchId, "RegKeyName", result == 0 ? kMissing : kTooLong);
   result = ReadSetting(path, "RegKeyValue", &settings->expectedValue);
-  if (result != 1) return RejectSetting(here, patchId, "RegKeyValue", result == 0 ? kMissing : kTooLong);
+  if (result != 1)
+    return RejectSetting(here, patchId, "RegKeyValue", result == 0 ? kMissing : kTooLong);
   // The extra switches are optional: absent, they are simply empty.
   result = ReadSetting(path, "RunParams", &settings->extraSwitches);
   if (result == 0) CopyText(&settings->extraSwitches, "");

@@ -57,9 +57,11 @@ TEST_P(Scenarios, RunLogPatchInfoAndExitStatus) {
   std::string runLog = ReadFile(root / "drive_c/QOR_Updates_InstallOS.log");
   std::string expectedLog = std::string(kEarlierRecord) + "\n" + scenario.runLog;
   EXPECT_TRUE(std::regex_match(runLog, LogPattern(expectedLog, leg->LauncherDirectory())))
-      << "run log:\n" << runLog << "\nexpected:\n" << expectedLog;
+      << "run log:\n"
+      << runLog << "\nexpected:\n"
+      << expectedLog;
   bool installerRan = scenario.runLog.find("*******  Installing") != std::string::npos &&
-                     scenario.runLog.find("Failed to create process") == std::string::npos;
+                      scenario.runLog.find("Failed to create process") == std::string::npos;
   if (!installerRan) {
     EXPECT_EQ(ReadFile(root / "drive_c/tmp.log"), "") << "the installer log was not emptied";
   }

@@ -19,17 +19,17 @@ struct Scenario {
   std::string installerLog;
   bool installerPresent = true;
   bool installerExecutable = true;
-  std::vector<std::string> tail;      // the launcher's arguments
-  std::string windowsCommandLine;     // a whole command line instead, on Windows only
-  std::vector<std::string> folders;   // folders below the root to make, e.g. "drive_c/Srv/server"
-  std::string earlierPatchInfo;       // patch-info file content before the run
-  int status = 0;                     // the full 32-bit exit status (Linux compares its low 8 bits)
+  std::vector<std::string> tail;     // the launcher's arguments
+  std::string windowsCommandLine;    // a whole command line instead, on Windows only
+  std::vector<std::string> folders;  // folders below the root to make, e.g. "drive_c/Srv/server"
+  std::string earlierPatchInfo;      // patch-info file content before the run
+  int status = 0;                    // the full 32-bit exit status (Linux compares its low 8 bits)
   // The run log after the run, earlier content included. "\n" stands for the CR LF text mode
   // stores; {T} is a time stamp, {DIR} the launcher directory, {MSG} the optional record of the
   // system message for the last error.
   std::string runLog;
-  std::string patchInfoPath;          // below the root; empty: no patch-info file expected
-  std::string patchInfo;              // its bytes
+  std::string patchInfoPath;  // below the root; empty: no patch-info file expected
+  std::string patchInfo;      // its bytes
 };
 
 extern const char kEarlierRecord[];  // the run log's one line before every scenario

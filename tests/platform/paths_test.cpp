@@ -22,16 +22,16 @@ class PathsTest : public testing::Test {
  protected:
   void SetUp() override {
     const char* saved = getenv(kPrefixVariable);
-    had_prefix_ = saved != nullptr;
-    if (had_prefix_) saved_prefix_ = saved;
+    hadPrefix_ = saved != nullptr;
+    if (hadPrefix_) savedPrefix_ = saved;
     prefix_ = std::filesystem::current_path() / "paths_test_prefix";
     std::filesystem::remove_all(prefix_);
     std::filesystem::create_directories(prefix_ / "drive_c");
     setenv(kPrefixVariable, prefix_.c_str(), 1);
   }
   void TearDown() override {
-    if (had_prefix_) {
-      setenv(kPrefixVariable, saved_prefix_.c_str(), 1);
+    if (hadPrefix_) {
+      setenv(kPrefixVariable, savedPrefix_.c_str(), 1);
     } else {
       unsetenv(kPrefixVariable);
     }
@@ -46,8 +46,8 @@ class PathsTest : public testing::Test {
   std::filesystem::path prefix_;
 
  private:
-  bool had_prefix_ = false;
-  std::string saved_prefix_;
+  bool hadPrefix_ = false;
+  std::string savedPrefix_;
 };
 
 std::string ReadWhole(const std::filesystem::path& path) {
@@ -78,9 +78,9 @@ TEST_F(PathsTest, MapsDrivesUnderThePrefix) {
   };
   for (const auto& item : cases) EXPECT_EQ(Map(item.path), item.mapped) << item.path;
 
-  std::string too_long(kMappedPathCapacity, 'a');
-  EXPECT_EQ(Map(too_long.c_str()), "<too long>");
-  EXPECT_EQ(OpenTextFile(too_long.c_str(), TextFileMode::kCreateEmpty), nullptr);
+  std::string tooLong(kMappedPathCapacity, 'a');
+  EXPECT_EQ(Map(tooLong.c_str()), "<too long>");
+  EXPECT_EQ(OpenTextFile(tooLong.c_str(), TextFileMode::kCreateEmpty), nullptr);
 }
 
 // With the variable unset or empty, drives lie under the installed prefix.
@@ -112,13 +112,13 @@ TEST_F(PathsTest, ServicesOpenMappedPaths) {
 // A symbolic link as the last component opens in no mode, and nothing reaches its target.
 TEST_F(PathsTest, SymbolicLinkIsRefusedInEveryMode) {
   const std::filesystem::path target = prefix_ / "target.txt";
-  const std::filesystem::path missing_target = prefix_ / "missing.txt";
+  const std::filesystem::path missingTarget = prefix_ / "missing.txt";
   FILE* out = std::fopen(target.c_str(), "wb");
   ASSERT_NE(out, nullptr);
   std::fputs("keep", out);
   std::fclose(out);
   std::filesystem::create_symlink(target, prefix_ / "drive_c" / "link.log");
-  std::filesystem::create_symlink(missing_target, prefix_ / "drive_c" / "dangling.log");
+  std::filesystem::create_symlink(missingTarget, prefix_ / "drive_c" / "dangling.log");
 
   for (TextFileMode mode : {TextFileMode::kAppend, TextFileMode::kWriteAtEnd,
                             TextFileMode::kCreateEmpty, TextFileMode::kRead}) {
@@ -127,5 +127,5 @@ TEST_F(PathsTest, SymbolicLinkIsRefusedInEveryMode) {
     EXPECT_EQ(OpenTextFile("C:\\dangling.log", mode), nullptr);
   }
   EXPECT_EQ(ReadWhole(target), "keep");
-  EXPECT_FALSE(std::filesystem::exists(missing_target));
+  EXPECT_FALSE(std::filesystem::exists(missingTarget));
 }

@@ -25,7 +25,7 @@ struct ProfileCase {
   const char* section;
   const char* key;
   std::string expected;
-  std::optional<std::string> expected_under_wine;
+  std::optional<std::string> expectedUnderWine;
 };
 
 std::string Letters(size_t count) {
@@ -150,7 +150,7 @@ TEST(ProfileTest, ReadsEachRowAsTheWindowsReaderDoes) {
     std::string path = ".\\" + name;
     int copied = ReadProfileString(item.section, item.key, buffer, sizeof buffer, path.c_str());
     const std::string& expected =
-        kReaderIsWine && item.expected_under_wine ? *item.expected_under_wine : item.expected;
+        kReaderIsWine && item.expectedUnderWine ? *item.expectedUnderWine : item.expected;
     ASSERT_GE(copied, 0);
     EXPECT_EQ(std::string(buffer, static_cast<size_t>(copied)), expected);
     EXPECT_EQ(buffer[copied], '\0');

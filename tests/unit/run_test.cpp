@@ -23,8 +23,8 @@ std::string Record(const std::string& who, const std::string& message) {
 
 std::string Banner(const std::string& arguments) {
   return std::string(kStamp) +
-         "*********************   QOR: New OS Patch  *****************************,   \n" +
-         kStamp + "*******  Installing, KB1 kb1.exe " + arguments + "\n" + kStamp +
+         "*********************   QOR: New OS Patch  *****************************,   \n" + kStamp +
+         "*******  Installing, KB1 kb1.exe " + arguments + "\n" + kStamp +
          "************************************************************************,   \n";
 }
 
@@ -33,12 +33,16 @@ class FakeRun : public ::testing::Test {
   void SetUp() override {
     ResetFake();
     FakePlatform& fake = Fake();
-    fake.settings = {{"AppName", "kb1.exe"},         {"DaziveID", "KB1"},
-                     {"MicrosoftRegKey", kCheckKey}, {"RegKeyName", "Installed"},
+    fake.settings = {{"AppName", "kb1.exe"},
+                     {"DaziveID", "KB1"},
+                     {"MicrosoftRegKey", kCheckKey},
+                     {"RegKeyName", "Installed"},
                      {"RegKeyValue", "1"}};
     fake.files[kInstallerLogPath] = "old";
   }
-  void Install() { Fake().registry[kCheckKey]["Installed"] = FakeValue{4, std::string("\1\0\0\0", 4)}; }
+  void Install() {
+    Fake().registry[kCheckKey]["Installed"] = FakeValue{4, std::string("\1\0\0\0", 4)};
+  }
   void ProgramPath(const std::string& path) {
     Fake().registry["SOFTWARE\\Qor\\SERVER"]["ProgramPath"] = FakeValue{1, path + '\0'};
   }
@@ -98,7 +102,8 @@ TEST_F(FakeRun, APassedCheckRecordsThePatchWhateverTheLaunchResult) {
   Fake().startFails = true;
   EXPECT_EQ(RunInstall("/x"), 0);
   EXPECT_EQ(Fake().files["C:\\Srv\\server\\patchinfo"], "KB1\n");
-  EXPECT_EQ(Fake().started, "C:\\hotfix\\kb1\\kb1.exe|\"C:\\hotfix\\kb1\\kb1.exe\" " + kFixedHead + "/x");
+  EXPECT_EQ(Fake().started,
+            "C:\\hotfix\\kb1\\kb1.exe|\"C:\\hotfix\\kb1\\kb1.exe\" " + kFixedHead + "/x");
 }
 
 TEST_F(FakeRun, NoHeapBufferMeansNoCheckRecordAndNoMerge) {

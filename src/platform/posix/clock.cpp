@@ -1,7 +1,7 @@
 // Local time from the system's calendar time and time zone.
-#include <ctime>
-
 #include "platform/clock.h"
+
+#include <ctime>
 
 void ReadLocalTime(LocalTime* time) {
   *time = LocalTime{};

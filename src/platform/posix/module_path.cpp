@@ -1,7 +1,7 @@
 // The executable's path from /proc/self/exe.
-#include <unistd.h>
-
 #include "platform/module_path.h"
+
+#include <unistd.h>
 
 void ReadModulePath(char* buffer, int capacity) {
   if (capacity <= 0) return;

@@ -121,28 +121,28 @@ unsigned char* ReadWholeFile(const char* path, size_t* size) {
 
 // Finds the value of the first `key` line in the first section named `section`.
 bool FindValue(Span text, Span section, Span key, Span* value) {
-  bool in_section = section.begin == section.end;  // the unnamed section before any header
+  bool inSection = section.begin == section.end;  // the unnamed section before any header
   const char* at = text.begin;
   while (at < text.end) {
-    const char* line_end = at;
-    while (line_end < text.end && *line_end != '\n' && *line_end != '\r') ++line_end;
-    Span line = Trim({at, line_end});
-    at = line_end < text.end ? line_end + 1 : line_end;
+    const char* lineEnd = at;
+    while (lineEnd < text.end && *lineEnd != '\n' && *lineEnd != '\r') ++lineEnd;
+    Span line = Trim({at, lineEnd});
+    at = lineEnd < text.end ? lineEnd + 1 : lineEnd;
     if (line.begin == line.end) continue;
     if (*line.begin == '[') {
       const char* close = line.end;
       while (close > line.begin + 1 && close[-1] != ']') --close;
       if (close > line.begin + 1) {
-        if (in_section) return false;  // a later section of the same name is never searched
-        in_section = SameName(Trim({line.begin + 1, close - 1}), section);
+        if (inSection) return false;  // a later section of the same name is never searched
+        inSection = SameName(Trim({line.begin + 1, close - 1}), section);
         continue;
       }
     }
-    if (!in_section) continue;
+    if (!inSection) continue;
     const void* equals = memchr(line.begin, '=', static_cast<size_t>(line.end - line.begin));
-    const char* name_end = equals != nullptr ? static_cast<const char*>(equals) : line.end;
-    if (!SameName(Trim({line.begin, name_end}), key)) continue;
-    *value = equals != nullptr ? Trim({name_end + 1, line.end}) : Span{line.end, line.end};
+    const char* nameEnd = equals != nullptr ? static_cast<const char*>(equals) : line.end;
+    if (!SameName(Trim({line.begin, nameEnd}), key)) continue;
+    *value = equals != nullptr ? Trim({nameEnd + 1, line.end}) : Span{line.end, line.end};
     return true;
   }
   return false;

@@ -50,10 +50,10 @@ constexpr uint16_t kCodePage1252High[32] = {
 // One value line applied to the key. Names and data live in the key's pool, so the record holds
 // offsets, which stay valid when the pool grows.
 struct StoredValue {
-  size_t name_at;
-  size_t name_length;
-  size_t data_at;
-  uint32_t data_size;
+  size_t nameAt;
+  size_t nameLength;
+  size_t dataAt;
+  uint32_t dataSize;
   uint32_t type;
   bool deleted;
 };
@@ -62,14 +62,14 @@ struct StoredValue {
 
 struct RegFileKey {
   bool exists;
-  bool out_of_memory;
+  bool outOfMemory;
   // Value lines in file order, deletions included; the last line for a name decides.
   StoredValue* values;
-  size_t value_count;
-  size_t value_capacity;
+  size_t valueCount;
+  size_t valueCapacity;
   unsigned char* pool;
-  size_t pool_used;
-  size_t pool_capacity;
+  size_t poolUsed;
+  size_t poolCapacity;
 };
 
 namespace {
@@ -78,10 +78,10 @@ namespace {
 struct Import {
   const char* next;
   const char* end;
-  bool unicode_hex_text;  // hex(1), hex(2), hex(7) bytes are UTF-16LE
-  const char* wanted_path;
-  const char* wanted_path_end;
-  bool in_wanted_key;  // the latest key line opened the wanted key
+  bool unicodeHexText;  // hex(1), hex(2), hex(7) bytes are UTF-16LE
+  const char* wantedPath;
+  const char* wantedPathEnd;
+  bool inWantedKey;  // the latest key line opened the wanted key
   RegFileKey* key;
 };
 
@@ -101,9 +101,9 @@ uint32_t HexDigitValue(char c) {
 
 char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool EqualIgnoringCase(const char* a, size_t a_length, const char* b, size_t b_length) {
-  if (a_length != b_length) return false;
-  for (size_t i = 0; i < a_length; ++i) {
+bool EqualIgnoringCase(const char* a, size_t aLength, const char* b, size_t bLength) {
+  if (aLength != bLength) return false;
+  for (size_t i = 0; i < aLength; ++i) {
     if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
   }
   return true;
@@ -125,12 +125,12 @@ bool StartsWith(const char* p, const char* end, const char* prefix) {
   return static_cast<size_t>(end - p) >= length && memcmp(p, prefix, length) == 0;
 }
 
-unsigned char AnsiFromCodePoint(uint32_t code_point) {
-  if (code_point < 0x80 || (code_point >= 0xA0 && code_point <= 0xFF)) {
-    return static_cast<unsigned char>(code_point);
+unsigned char AnsiFromCodePoint(uint32_t codePoint) {
+  if (codePoint < 0x80 || (codePoint >= 0xA0 && codePoint <= 0xFF)) {
+    return static_cast<unsigned char>(codePoint);
   }
   for (size_t i = 0; i < 32; ++i) {
-    if (kCodePage1252High[i] == code_point) return static_cast<unsigned char>(0x80 + i);
+    if (kCodePage1252High[i] == codePoint) return static_cast<unsigned char>(0x80 + i);
   }
   return '?';
 }
@@ -141,20 +141,20 @@ size_t AnsiFromUtf16(const unsigned char* from, size_t units, unsigned char* to)
   size_t written = 0;
   for (size_t i = 0; i < units; ++i) {
     uint32_t unit = from[2 * i] | (static_cast<uint32_t>(from[2 * i + 1]) << 8);
-    bool pair_follows = i + 1 < units && (from[2 * i + 3] & 0xFC) == 0xDC;
-    if (unit >= 0xD800 && unit <= 0xDBFF && pair_follows) ++i;  // one character, which 1252 lacks
+    bool pairFollows = i + 1 < units && (from[2 * i + 3] & 0xFC) == 0xDC;
+    if (unit >= 0xD800 && unit <= 0xDBFF && pairFollows) ++i;  // one character, which 1252 lacks
     to[written++] = AnsiFromCodePoint(unit);
   }
   return written;
 }
 
 // Reads the next line without its line end; false at the end of the text.
-bool ReadLine(Import* import, const char** line, const char** line_end) {
+bool ReadLine(Import* import, const char** line, const char** lineEnd) {
   if (import->next >= import->end) return false;
   const char* p = import->next;
   *line = p;
   while (p < import->end && *p != '\r' && *p != '\n') ++p;
-  *line_end = p;
+  *lineEnd = p;
   if (p < import->end && *p++ == '\r' && p < import->end && *p == '\n') ++p;
   import->next = p;
   return true;
@@ -171,55 +171,55 @@ bool NextComponent(const char** p, const char* end, const char** component, size
 }
 
 // Where the key `path` of a key line lies relative to the wanted key.
-Relation RelateToWanted(const Import* import, const char* path, const char* path_end) {
-  const char* wanted = import->wanted_path;
+Relation RelateToWanted(const Import* import, const char* path, const char* pathEnd) {
+  const char* wanted = import->wantedPath;
   for (;;) {
     const char* component = nullptr;
-    const char* wanted_component = nullptr;
+    const char* wantedComponent = nullptr;
     size_t length = 0;
-    size_t wanted_length = 0;
-    bool more = NextComponent(&path, path_end, &component, &length);
-    bool wanted_more =
-        NextComponent(&wanted, import->wanted_path_end, &wanted_component, &wanted_length);
-    if (!more && !wanted_more) return Relation::kSame;
+    size_t wantedLength = 0;
+    bool more = NextComponent(&path, pathEnd, &component, &length);
+    bool wantedMore =
+        NextComponent(&wanted, import->wantedPathEnd, &wantedComponent, &wantedLength);
+    if (!more && !wantedMore) return Relation::kSame;
     if (!more) return Relation::kAbove;
-    if (!wanted_more) return Relation::kBelow;
-    if (!EqualIgnoringCase(component, length, wanted_component, wanted_length)) {
+    if (!wantedMore) return Relation::kBelow;
+    if (!EqualIgnoringCase(component, length, wantedComponent, wantedLength)) {
       return Relation::kUnrelated;
     }
   }
 }
 
-bool IsMachineRoot(const char* root, const char* root_end) {
-  size_t length = static_cast<size_t>(root_end - root);
+bool IsMachineRoot(const char* root, const char* rootEnd) {
+  size_t length = static_cast<size_t>(rootEnd - root);
   return EqualIgnoringCase(root, length, "HKEY_LOCAL_MACHINE", 18) ||
          EqualIgnoringCase(root, length, "HKLM", 4);
 }
 
 void ForgetValues(RegFileKey* key) {
-  key->value_count = 0;
-  key->pool_used = 0;
+  key->valueCount = 0;
+  key->poolUsed = 0;
 }
 
 // `p` is just after the '['.
 void ApplyKeyLine(Import* import, const char* p, const char* end) {
-  import->in_wanted_key = false;
+  import->inWantedKey = false;
   bool deleting = p < end && *p == '-';
   if (deleting) ++p;
   const char* close = end;
   while (close > p && close[-1] != ']') --close;
   if (close == p) return;
   --close;
-  const char* root_end = p;
-  while (root_end < close && *root_end != '\\') ++root_end;
-  if (!IsMachineRoot(p, root_end)) return;
-  Relation relation = RelateToWanted(import, root_end, close);
+  const char* rootEnd = p;
+  while (rootEnd < close && *rootEnd != '\\') ++rootEnd;
+  if (!IsMachineRoot(p, rootEnd)) return;
+  Relation relation = RelateToWanted(import, rootEnd, close);
   if (deleting) {
-    const char* rest = root_end;
+    const char* rest = rootEnd;
     const char* component = nullptr;
     size_t length = 0;
-    bool names_root_itself = !NextComponent(&rest, close, &component, &length);
-    if (names_root_itself) return;  // the root keys cannot be deleted
+    bool namesRootItself = !NextComponent(&rest, close, &component, &length);
+    if (namesRootItself) return;  // the root keys cannot be deleted
     if (relation == Relation::kSame || relation == Relation::kAbove) {
       import->key->exists = false;
       ForgetValues(import->key);
@@ -227,49 +227,49 @@ void ApplyKeyLine(Import* import, const char* p, const char* end) {
     return;
   }
   if (relation == Relation::kSame || relation == Relation::kBelow) import->key->exists = true;
-  import->in_wanted_key = relation == Relation::kSame;
+  import->inWantedKey = relation == Relation::kSame;
 }
 
 bool ReservePool(RegFileKey* key, size_t more) {
-  if (more <= key->pool_capacity - key->pool_used) return true;
-  size_t capacity = key->pool_capacity != 0 ? key->pool_capacity : kFirstPoolCapacity;
-  while (capacity - key->pool_used < more) {
+  if (more <= key->poolCapacity - key->poolUsed) return true;
+  size_t capacity = key->poolCapacity != 0 ? key->poolCapacity : kFirstPoolCapacity;
+  while (capacity - key->poolUsed < more) {
     if (capacity > SIZE_MAX / 2) return false;
     capacity *= 2;
   }
   void* grown = realloc(key->pool, capacity);
   if (grown == nullptr) return false;
   key->pool = static_cast<unsigned char*>(grown);
-  key->pool_capacity = capacity;
+  key->poolCapacity = capacity;
   return true;
 }
 
 bool AppendToPool(RegFileKey* key, const void* bytes, size_t length) {
   if (!ReservePool(key, length)) {
-    key->out_of_memory = true;
+    key->outOfMemory = true;
     return false;
   }
-  memcpy(key->pool + key->pool_used, bytes, length);
-  key->pool_used += length;
+  memcpy(key->pool + key->poolUsed, bytes, length);
+  key->poolUsed += length;
   return true;
 }
 
 bool AppendByteToPool(RegFileKey* key, unsigned char byte) { return AppendToPool(key, &byte, 1); }
 
 bool AppendValue(RegFileKey* key, const StoredValue& value) {
-  if (key->value_count == key->value_capacity) {
-    size_t capacity = key->value_capacity != 0 ? key->value_capacity * 2 : kFirstValueCapacity;
+  if (key->valueCount == key->valueCapacity) {
+    size_t capacity = key->valueCapacity != 0 ? key->valueCapacity * 2 : kFirstValueCapacity;
     void* grown = capacity < SIZE_MAX / sizeof(StoredValue)
                       ? realloc(key->values, capacity * sizeof(StoredValue))
                       : nullptr;
     if (grown == nullptr) {
-      key->out_of_memory = true;
+      key->outOfMemory = true;
       return false;
     }
     key->values = static_cast<StoredValue*>(grown);
-    key->value_capacity = capacity;
+    key->valueCapacity = capacity;
   }
-  key->values[key->value_count++] = value;
+  key->values[key->valueCount++] = value;
   return true;
 }
 
@@ -332,16 +332,16 @@ bool ReadContinuationLine(Import* import, const char** p, const char** end) {
   for (;;) {
     const char* before = import->next;
     const char* line = nullptr;
-    const char* line_end = nullptr;
-    if (!ReadLine(import, &line, &line_end)) return false;
-    line = SkipBlanks(line, line_end);
-    if (line == line_end || *line == ';' || *line == '#') continue;
+    const char* lineEnd = nullptr;
+    if (!ReadLine(import, &line, &lineEnd)) return false;
+    line = SkipBlanks(line, lineEnd);
+    if (line == lineEnd || *line == ';' || *line == '#') continue;
     if (!IsHexDigit(*line)) {
       import->next = before;
       return false;
     }
     *p = line;
-    *end = line_end;
+    *end = lineEnd;
     return true;
   }
 }
@@ -358,8 +358,8 @@ bool ReadHexList(Import* import, const char* p, const char* end) {
       }
       return IsLineRestEmpty(p, end);
     }
-    const char* after_blanks = SkipBlanks(p, end);
-    if (after_blanks < end && *after_blanks == '\\') {
+    const char* afterBlanks = SkipBlanks(p, end);
+    if (afterBlanks < end && *afterBlanks == '\\') {
       if (!ReadContinuationLine(import, &p, &end)) return false;
       continue;
     }
@@ -374,20 +374,20 @@ bool IsTextType(uint32_t type) {
 // `p` is at the '"' or '@' that starts the line; only lines in the wanted key come here.
 void ApplyValueLine(Import* import, const char* p, const char* end) {
   RegFileKey* key = import->key;
-  size_t pool_mark = key->pool_used;
+  size_t poolMark = key->poolUsed;
   StoredValue value = {};
-  value.name_at = key->pool_used;
+  value.nameAt = key->poolUsed;
   bool ok = true;
   if (*p == '@') {
     ++p;
   } else {
     ok = ReadQuoted(key, &p, end);
   }
-  value.name_length = key->pool_used - value.name_at;
+  value.nameLength = key->poolUsed - value.nameAt;
   p = SkipBlanks(p, end);
   ok = ok && p < end && *p == '=';
   if (ok) p = SkipBlanks(p + 1, end);
-  value.data_at = key->pool_used;
+  value.dataAt = key->poolUsed;
   if (!ok || p == end) {
     ok = false;
   } else if (*p == '-') {
@@ -401,33 +401,33 @@ void ApplyValueLine(Import* import, const char* p, const char* end) {
     ok = ReadDword(key, p + 6, end);
   } else if (ReadHexType(&p, end, &value.type)) {
     ok = ReadHexList(import, p, end);
-    if (ok && import->unicode_hex_text && IsTextType(value.type)) {
-      size_t units = (key->pool_used - value.data_at) / 2;
-      unsigned char* data = key->pool + value.data_at;
-      key->pool_used = value.data_at + AnsiFromUtf16(data, units, data);
+    if (ok && import->unicodeHexText && IsTextType(value.type)) {
+      size_t units = (key->poolUsed - value.dataAt) / 2;
+      unsigned char* data = key->pool + value.dataAt;
+      key->poolUsed = value.dataAt + AnsiFromUtf16(data, units, data);
     }
   } else {
     ok = false;
   }
-  size_t data_size = key->pool_used - value.data_at;
-  if (ok && data_size > UINT32_MAX) ok = false;
+  size_t dataSize = key->poolUsed - value.dataAt;
+  if (ok && dataSize > UINT32_MAX) ok = false;
   if (!ok) {
-    key->pool_used = pool_mark;
+    key->poolUsed = poolMark;
     return;
   }
-  value.data_size = static_cast<uint32_t>(data_size);
-  if (!AppendValue(key, value)) key->pool_used = pool_mark;
+  value.dataSize = static_cast<uint32_t>(dataSize);
+  if (!AppendValue(key, value)) key->poolUsed = poolMark;
 }
 
 void ApplyLines(Import* import) {
   const char* line = nullptr;
   const char* end = nullptr;
-  while (!import->key->out_of_memory && ReadLine(import, &line, &end)) {
+  while (!import->key->outOfMemory && ReadLine(import, &line, &end)) {
     const char* p = SkipBlanks(line, end);
     if (p == end) continue;
     if (*p == '[') {
       ApplyKeyLine(import, p + 1, end);
-    } else if ((*p == '"' || *p == '@') && import->in_wanted_key) {
+    } else if ((*p == '"' || *p == '@') && import->inWantedKey) {
       ApplyValueLine(import, p, end);
     }
     // Comments, bad lines and the values of other keys change nothing here.
@@ -445,8 +445,8 @@ RegFileKey* ImportRegFileKey(const unsigned char* file, size_t length, const cha
   if (key == nullptr) return nullptr;
   Import import = {};
   import.key = key;
-  import.wanted_path = path;
-  import.wanted_path_end = path + strlen(path);
+  import.wantedPath = path;
+  import.wantedPathEnd = path + strlen(path);
   unsigned char* converted = nullptr;
   bool utf16 = length >= 2 && file[0] == 0xFF && file[1] == 0xFE;
   if (utf16) {
@@ -463,14 +463,14 @@ RegFileKey* ImportRegFileKey(const unsigned char* file, size_t length, const cha
     import.end = import.next + length;
   }
   const char* header = nullptr;
-  const char* header_end = nullptr;
-  if (ReadLine(&import, &header, &header_end)) {
-    bool version5 = IsLine(header, header_end, kVersion5Header);
-    import.unicode_hex_text = utf16 && version5;
-    if (version5 || IsLine(header, header_end, kVersion4Header)) ApplyLines(&import);
+  const char* headerEnd = nullptr;
+  if (ReadLine(&import, &header, &headerEnd)) {
+    bool version5 = IsLine(header, headerEnd, kVersion5Header);
+    import.unicodeHexText = utf16 && version5;
+    if (version5 || IsLine(header, headerEnd, kVersion4Header)) ApplyLines(&import);
   }
   free(converted);
-  if (key->out_of_memory || !key->exists) {
+  if (key->outOfMemory || !key->exists) {
     ReleaseRegFileKey(key);
     return nullptr;
   }
@@ -479,15 +479,15 @@ RegFileKey* ImportRegFileKey(const unsigned char* file, size_t length, const cha
 
 int FindRegFileValue(const RegFileKey* key, const char* name, uint32_t* type,
                      const unsigned char** data, uint32_t* size) {
-  size_t name_length = strlen(name);
-  for (size_t i = key->value_count; i > 0; --i) {
+  size_t nameLength = strlen(name);
+  for (size_t i = key->valueCount; i > 0; --i) {
     const StoredValue& value = key->values[i - 1];
-    const char* stored_name = reinterpret_cast<const char*>(key->pool + value.name_at);
-    if (!EqualIgnoringCase(stored_name, value.name_length, name, name_length)) continue;
+    const char* storedName = reinterpret_cast<const char*>(key->pool + value.nameAt);
+    if (!EqualIgnoringCase(storedName, value.nameLength, name, nameLength)) continue;
     if (value.deleted) return 0;
     *type = value.type;
-    *data = key->pool + value.data_at;
-    *size = value.data_size;
+    *data = key->pool + value.dataAt;
+    *size = value.dataSize;
     return 1;
   }
   return 0;

@@ -47,14 +47,14 @@ int ReadWholeFile(const char* path, unsigned char** bytes, size_t* length) {
 }  // namespace
 
 RegistryKey* OpenMachineKey(const char* path) {
-  char file_path[kMappedPathCapacity];
-  if (!CopyBounded(file_path, sizeof file_path, PlatformPrefix()) ||
-      !AppendBounded(file_path, sizeof file_path, "/HKLM.reg")) {
+  char filePath[kMappedPathCapacity];
+  if (!CopyBounded(filePath, sizeof filePath, PlatformPrefix()) ||
+      !AppendBounded(filePath, sizeof filePath, "/HKLM.reg")) {
     return nullptr;
   }
   unsigned char* file = nullptr;
   size_t length = 0;
-  if (!ReadWholeFile(file_path, &file, &length)) return nullptr;
+  if (!ReadWholeFile(filePath, &file, &length)) return nullptr;
   RegFileKey* values = ImportRegFileKey(file, length, path != nullptr ? path : "");
   free(file);
   if (values == nullptr) return nullptr;
@@ -69,11 +69,11 @@ RegistryKey* OpenMachineKey(const char* path) {
 
 int QueryRegistryValue(RegistryKey* key, const char* name, uint32_t* type, unsigned char* data,
                        uint32_t* size) {
-  uint32_t stored_type = 0;
+  uint32_t storedType = 0;
   const unsigned char* stored = nullptr;
-  uint32_t stored_size = 0;
-  if (!FindRegFileValue(key->values, name != nullptr ? name : "", &stored_type, &stored,
-                        &stored_size)) {
+  uint32_t storedSize = 0;
+  if (!FindRegFileValue(key->values, name != nullptr ? name : "", &storedType, &stored,
+                        &storedSize)) {
     // As Windows does for a missing value: a size query reports type 0 and size 0, a read leaves
     // both alone.
     if (data == nullptr) {
@@ -82,15 +82,15 @@ int QueryRegistryValue(RegistryKey* key, const char* name, uint32_t* type, unsig
     }
     return 0;
   }
-  if (type != nullptr) *type = stored_type;
+  if (type != nullptr) *type = storedType;
   if (data == nullptr) {
-    if (size != nullptr) *size = stored_size;
+    if (size != nullptr) *size = storedSize;
     return 1;
   }
   if (size == nullptr) return 0;  // a read without a size is refused as an invalid parameter
-  bool fits = *size >= stored_size;
-  if (fits && stored_size > 0) memcpy(data, stored, stored_size);
-  *size = stored_size;  // also when it does not fit: the caller learns the size it needs
+  bool fits = *size >= storedSize;
+  if (fits && storedSize > 0) memcpy(data, stored, storedSize);
+  *size = storedSize;  // also when it does not fit: the caller learns the size it needs
   return fits ? 1 : 0;
 }
 

@@ -1,7 +1,7 @@
 // Local time from the C runtime's calendar time and localtime.
-#include <ctime>
-
 #include "platform/clock.h"
+
+#include <ctime>
 
 void ReadLocalTime(LocalTime* time) {
   *time = LocalTime{};

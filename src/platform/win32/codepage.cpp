@@ -1,6 +1,6 @@
 // The lead bytes of the ANSI code page Windows runs with.
-#include <windows.h>
-
 #include "platform/codepage.h"
+
+#include <windows.h>
 
 bool IsAnsiLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }

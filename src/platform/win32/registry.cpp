@@ -37,9 +37,8 @@ int QueryRegistryValue(RegistryKey* key, const char* name, uint32_t* type, unsig
   // caller's values leaves untouched whatever the call leaves untouched.
   DWORD valueType = type != nullptr ? *type : 0;
   DWORD valueSize = size != nullptr ? *size : 0;
-  LONG result =
-      RegQueryValueExA(key->handle, name, nullptr, type != nullptr ? &valueType : nullptr, data,
-                       size != nullptr ? &valueSize : nullptr);
+  LONG result = RegQueryValueExA(key->handle, name, nullptr, type != nullptr ? &valueType : nullptr,
+                                 data, size != nullptr ? &valueSize : nullptr);
   if (type != nullptr) *type = valueType;
   if (size != nullptr) *size = valueSize;
   return result == ERROR_SUCCESS ? 1 : 0;
