@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (fuzz/) with clang and runs each for SECONDS (default 20), one
-# after another, on a scratch copy of its seed corpus: scripts/fuzz.sh [SECONDS] [TARGET...].
+# after another, on a scratch copy of its starting corpus: scripts/fuzz.sh [SECONDS] [TARGET...].
 # A crash, sanitizer report, leak or broken invariant fails the target; its input is kept under
 # build/fuzz/findings/.
 set -euo pipefail
@@ -23,7 +23,7 @@ passed=0
 failed=0
 for target in "${targets[@]}"; do
   [ -d "fuzz/corpus/$target" ] || { echo "unknown fuzz target: $target" >&2; exit 2; }
-  # New inputs go to the scratch copy only, never into the seed corpus.
+  # New inputs go to the scratch copy only, never into the starting corpus in the repository.
   cp -r "fuzz/corpus/$target" "$work/$target"
   log=build/fuzz/logs/$target.log
   findings=build/fuzz/findings/$target-

@@ -89,7 +89,7 @@ std::string MergedArguments(const std::string& runParams) {
 // A small fast generator, so that the big inputs are the same on every run.
 class Random {
  public:
-  explicit Random(uint64_t seed) : state_(seed) {}
+  explicit Random(uint64_t start) : state_(start) {}
   uint64_t Next() {
     state_ ^= state_ << 13;
     state_ ^= state_ >> 7;
