@@ -1,5 +1,5 @@
-// What every fuzz target shares: an input read as NUL-ended fields followed by raw bytes, and an
-// invariant check that aborts, so that libFuzzer keeps the input as a finding.
+// What every fuzz target shares: an input read as NUL-ended fields followed by raw bytes, an
+// invariant check that aborts, so that libFuzzer keeps the input as a finding, and lead-byte rules.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +16,12 @@
       abort();                                                                            \
     }                                                                                     \
   } while (0)
+
+/// The two lead-byte rules the splitting functions are run under: single-byte, and code page 932.
+inline bool NoLeadBytes(unsigned char) { return false; }
+inline bool CodePage932LeadByte(unsigned char byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
 
 struct FuzzInput {
   const uint8_t* at;

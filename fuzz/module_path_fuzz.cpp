@@ -4,15 +4,6 @@
 #include "fuzz_input.h"
 #include "settings/settings.h"
 
-namespace {
-
-bool NoLeadBytes(unsigned char) { return false; }
-bool CodePage932LeadByte(unsigned char byte) {
-  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto path = ExactCopy(FuzzInput{data, data + size}.Field());
   const char* input = path.get();
