@@ -1,4 +1,4 @@
-# Fails unless PROGRAM is a Windows GUI program that imports system DLLs only.
+# Fails unless PROGRAM is a Windows GUI program that imports kernel32, advapi32 and msvcrt only.
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
@@ -8,7 +8,7 @@ if(NOT dump MATCHES "Subsystem[ \t]+00000002")
   message(FATAL_ERROR "${PROGRAM} is not a GUI-subsystem program")
 endif()
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
-set(allowed kernel32.dll advapi32.dll msvcrt.dll user32.dll)
+set(allowed kernel32.dll advapi32.dll msvcrt.dll)
 foreach(line IN LISTS imports)
   string(REPLACE "DLL Name: " "" dll "${line}")
   string(TOLOWER "${dll}" dll)

@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12 (as root), skipping what is already there.
+# scripts/install-deps.sh --list prints the packages. Every command the project calls is listed in
+# scripts/commands.txt; tests/setup/check-commands.sh proves that these packages bring each one.
 set -euo pipefail
-packages=(cmake g++ make googletest libbenchmark-dev mingw-w64 wine64 valgrind clang
-  libclang-rt-14-dev)
+packages=(apt cmake g++ make googletest libbenchmark-dev mingw-w64 wine wine64 valgrind clang
+  libclang-rt-14-dev debootstrap mawk mount)
+if [ "${1:-}" = --list ]; then
+  printf '%s\n' "${packages[@]}"
+  exit 0
+fi
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
@@ -12,4 +18,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+unresolved=()
+while read -r command; do
+  PATH=/usr/sbin:/usr/bin:/sbin:/bin command -v "$command" >/dev/null || unresolved+=("$command")
+done < <(grep -v -E '^(#|$)' "$(dirname "$0")/commands.txt")
+if [ ${#unresolved[@]} -gt 0 ]; then
+  echo "missing after the install: ${unresolved[*]}" >&2
+  exit 1
 fi

@@ -293,7 +293,9 @@ TEST(RegFileImport, EveryCutOfAFile) {
   }
 }
 
-// A value in a 100,000-key file is found in well under a second.
+// A value in a 100,000-key file is found in one pass: a few milliseconds in an optimised build,
+// and the bound leaves room for sanitizers and a loaded machine, where a quadratic scan would
+// still take minutes.
 TEST_F(RegFileTest, LargeFile) {
   std::string file = "Windows Registry Editor Version 5.00\r\n\r\n";
   for (int i = 0; i < 100000; ++i) {
@@ -308,5 +310,5 @@ TEST_F(RegFileTest, LargeFile) {
   uint32_t size = 0;
   EXPECT_EQ(QueryRegistryValue(key, "Installed", &type, nullptr, &size), 1);
   CloseRegistryKey(key);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
