@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the presets and runs every test: the Windows build's own tests under wine64, then the
-# Linux build's tests, whose end-to-end scenarios also drive the Windows build under wine64, then
-# the whole Linux suite again with AddressSanitizer and UBSan, and last a short run of every fuzz
-# target.
+# Builds the presets and runs every test: the 32-bit product's tests under 32-bit Wine (on a WoW64
+# and a win32 prefix, in the root of scripts/wine32-root.sh), the x64 build's own tests under
+# wine64, then the Linux build's tests, whose end-to-end scenarios also drive the x64 build under
+# wine64, then the whole Linux suite again with AddressSanitizer and UBSan, and last a short run of
+# every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -46,11 +47,18 @@ else
 fi
 rm -f "$log"
 
-# The Windows leg must have run, not just been skipped for want of a build.
-[[ $(ctest --preset linux -N) == *e2e_wine* ]] ||
-  { echo "the Windows end-to-end leg is missing" >&2; failed=$((failed + 1)); }
-[[ $(ctest --preset windows-x64 -N) == *platform_test* ]] ||
-  { echo "the Windows platform tests are missing" >&2; failed=$((failed + 1)); }
+# The Windows legs must have run, not just been skipped for want of a build.
+for expected in linux:e2e_wine linux:fault_wine windows-x64:platform_test_wine \
+  windows-x64:unit_test_wine windows-x86:import_table; do
+  [[ $(ctest --preset "${expected%%:*}" -N) == *" ${expected#*:}"* ]] ||
+    { echo "the test ${expected#*:} is missing from ${expected%%:*}" >&2; failed=$((failed + 1)); }
+done
+for leg in wow64 win32; do
+  for test in unit_test platform_test e2e fault; do
+    [[ $(ctest --preset windows-x86 -N) == *" ${test}_$leg"* ]] ||
+      { echo "the 32-bit test ${test}_$leg is missing" >&2; failed=$((failed + 1)); }
+  done
+done
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

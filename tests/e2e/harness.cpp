@@ -166,12 +166,18 @@ class LinuxLeg : public Leg {
   HarnessOptions options_;
 };
 
+// The Windows build under wine. Scenarios give their registry keys as the launcher, a 32-bit
+// program, names them; where that view lies depends on the Windows: on a 64-bit one (the x64
+// build's KEY_WOW64_32KEY, or WoW64 for the 32-bit product) under SOFTWARE\Wow6432Node, on a
+// 32-bit one under SOFTWARE itself.
 class WineLeg : public Leg {
  public:
-  explicit WineLeg(const HarnessOptions& options) : options_(options) {
+  WineLeg(const HarnessOptions& options, bool windows32)
+      : options_(options), windows32_(windows32) {
     char pattern[] = "/tmp/hotfix-e2e-wine-XXXXXX";
     root_ = mkdtemp(pattern);
-    env_ = {"WINEPREFIX=" + root_.string(), "WINEDEBUG=-all"};
+    env_ = {"WINEPREFIX=" + root_.string(), "WINEDEBUG=-all",
+            std::string("WINEARCH=") + (windows32 ? "win32" : "win64")};
     RunProgram({"wineboot", "-i"}, env_);
     // A persistent server spares every run the server's start.
     RunProgram({"wineserver", "-p"}, env_);
@@ -184,16 +190,22 @@ class WineLeg : public Leg {
   }
   bool IsWine() const override { return true; }
   std::string LauncherDirectory() const override { return "C:\\hotfix\\kb1\\"; }
-  // The launcher reads the 32-bit view, which keeps SOFTWARE under Wow6432Node.
   void WriteRegistry(const std::string& lines) override {
+    const std::string software = windows32_ ? "SOFTWARE\\" : "SOFTWARE\\Wow6432Node\\";
     std::string reg =
         "REGEDIT4\r\n\r\n"
-        "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\ExampleHotfix]\r\n"
-        "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Qor]\r\n" +
+        "[-HKEY_LOCAL_MACHINE\\" +
+        software +
+        "ExampleHotfix]\r\n"
+        "[-HKEY_LOCAL_MACHINE\\" +
+        software + "Qor]\r\n" +
         std::regex_replace(lines, std::regex(R"(HKEY_LOCAL_MACHINE\\SOFTWARE\\)"),
-                           R"(HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\)");
+                           "HKEY_LOCAL_MACHINE\\" + software);
     WriteFile(root_ / "drive_c/hotfix/registry.reg", reg);
-    RunProgram({"wine", "regedit", "/S", "C:\\hotfix\\registry.reg"}, env_);
+    // On a 64-bit Windows only the 64-bit reg.exe takes Wow6432Node paths as they stand (the
+    // 32-bit one would redirect them a second time).
+    std::string regLoader = windows32_ ? "wine" : "/usr/lib/wine/wine64";
+    RunProgram({regLoader, "reg", "import", "C:\\hotfix\\registry.reg"}, env_);
   }
   int Run(const LaunchRequest& request) override {
     fs::copy_file(options_.launcher, LauncherFolder() / "setup.exe",
@@ -218,6 +230,7 @@ class WineLeg : public Leg {
 
  private:
   HarnessOptions options_;
+  bool windows32_;
   std::vector<std::string> env_;
 };
 
@@ -225,6 +238,9 @@ class WineLeg : public Leg {
 
 std::unique_ptr<Leg> MakeLeg(const HarnessOptions& options, const fs::path& launcherFolder) {
   if (options.leg == "linux") return std::make_unique<LinuxLeg>(options, launcherFolder);
-  if (options.leg == "wine") return std::make_unique<WineLeg>(options);
+  if (options.leg == "wine" || options.leg == "wow64") {
+    return std::make_unique<WineLeg>(options, false);
+  }
+  if (options.leg == "win32") return std::make_unique<WineLeg>(options, true);
   return nullptr;
 }

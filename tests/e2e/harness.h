@@ -12,7 +12,7 @@
 namespace fs = std::filesystem;
 
 struct HarnessOptions {
-  std::string leg;  // "linux" or "wine"
+  std::string leg;  // "linux", "wine" (the x64 build), "wow64" or "win32" (the 32-bit product)
   std::string launcher, installer, reporter;
   std::vector<std::string> wrapper;  // a program the Linux launcher runs under, with its options
 };
