@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (LeadByteRule rule : {NoLeadBytes, CodePage932LeadByte}) {
     LauncherLocation location;
     memset(&location, 'X', sizeof location);  // no NUL left over from before
-    SplitModulePath(input, rule, &location);
+    int whole = SplitModulePath(input, rule, &location);
     const char* directory = location.directory.text;
     const char* name = location.name.text;
     size_t directoryLength = strnlen(directory, sizeof location.directory.text);
@@ -20,6 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(strncmp(directory, input, directoryLength) == 0);
     FUZZ_CHECK(strstr(input + directoryLength, name) != nullptr);
     if (rule == NoLeadBytes) FUZZ_CHECK(strpbrk(name, "\\/") == nullptr);
+    // Only a part that reached its 255 characters can have been cut.
+    FUZZ_CHECK(whole || directoryLength >= 255 || nameLength == 255);
 
     LauncherLocation again;
     SplitModulePath(input, rule, &again);

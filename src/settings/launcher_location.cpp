@@ -8,15 +8,18 @@ namespace {
 
 constexpr size_t kPartCapacity = 256;  // a directory or file name of at most 255 characters
 
-void CopyPart(char* to, const char* from, size_t length) {
-  if (length > kPartCapacity - 1) length = kPartCapacity - 1;
+// Copies at most 255 characters; returns false when it had to cut.
+bool CopyPart(char* to, const char* from, size_t length) {
+  bool whole = length <= kPartCapacity - 1;
+  if (!whole) length = kPartCapacity - 1;
   memcpy(to, from, length);
   to[length] = '\0';
+  return whole;
 }
 
 }  // namespace
 
-void SplitModulePath(const char* path, LeadByteRule isLeadByte, LauncherLocation* location) {
+int SplitModulePath(const char* path, LeadByteRule isLeadByte, LauncherLocation* location) {
   const char* rest = path;
   char drive[3] = "";
   if (path[0] != '\0' && path[1] == ':') {
@@ -41,17 +44,18 @@ void SplitModulePath(const char* path, LeadByteRule isLeadByte, LauncherLocation
       lastDot != nullptr && lastDot >= fileName ? lastDot : fileName + strlen(fileName);
 
   char directory[kPartCapacity];
-  CopyPart(directory, rest, static_cast<size_t>(fileName - rest));
+  bool whole = CopyPart(directory, rest, static_cast<size_t>(fileName - rest));
   CopyText(&location->directory, drive);
   AppendText(&location->directory, directory);
 
   char name[kPartCapacity];
-  CopyPart(name, fileName, static_cast<size_t>(fileEnd - fileName));
+  whole = CopyPart(name, fileName, static_cast<size_t>(fileEnd - fileName)) && whole;
   CopyText(&location->name, name);
+  return whole ? 1 : 0;
 }
 
-void GetLauncherLocation(LauncherLocation* location) {
+int GetLauncherLocation(LauncherLocation* location) {
   char path[kPathCapacity];
   ReadModulePath(path, sizeof path);
-  SplitModulePath(path, IsAnsiLeadByte, location);
+  return SplitModulePath(path, IsAnsiLeadByte, location) && path[0] != '\0' ? 1 : 0;
 }

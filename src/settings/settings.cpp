@@ -29,14 +29,15 @@ int RejectSetting(const LauncherLocation& location, const char* who, const char*
 }  // namespace
 
 int LoadInstallerSettings(LauncherLocation* location, InstallerSettings* settings) {
-  GetLauncherLocation(location);
+  bool located = GetLauncherLocation(location);
   const LauncherLocation& here = *location;
   static constexpr char kMissing[] = "is missing from ini file.";
   static constexpr char kTooLong[] = "is too long in ini file.";
 
-  // A directory too long to hold the file name leaves no settings file to read.
+  // Without a folder of its own (a bare "Installer.ini" would be looked up elsewhere), or with one
+  // too long to hold the file name, there is no settings file to read.
   FixedText<kPathCapacity> settingsPath;
-  if (!CopyText(&settingsPath, here.directory.text) ||
+  if (!located || !CopyText(&settingsPath, here.directory.text) ||
       !AppendText(&settingsPath, kSettingsFileName)) {
     return RejectSetting(here, "N/A ", "AppName", kMissing);
   }

@@ -25,11 +25,13 @@ struct InstallerSettings {
 
 /// Splits an executable's full path into launcher directory (drive and directory) and launcher
 /// name (file name without extension), each part of the path cut to 255 characters. A lead byte
-/// of `isLeadByte` shields its next byte from being taken for a separator or a dot.
-void SplitModulePath(const char* path, LeadByteRule isLeadByte, LauncherLocation* location);
-/// Fills `location` from the running executable's path.
-void GetLauncherLocation(LauncherLocation* location);
+/// of `isLeadByte` shields its next byte from being taken for a separator or a dot. Returns 1, or
+/// 0 when a part was cut.
+int SplitModulePath(const char* path, LeadByteRule isLeadByte, LauncherLocation* location);
+/// Fills `location` from the running executable's path. Returns 1, or 0 when that path could not
+/// be had or was cut: the location then names no folder of the launcher's own.
+int GetLauncherLocation(LauncherLocation* location);
 /// Fills `location`, then reads the settings in order. Returns 1 when all five required values
 /// were found and fit their fields; otherwise writes one record that says which value is
-/// missing or too long and returns 0.
+/// missing or too long and returns 0. A location that names no folder leaves no settings file.
 int LoadInstallerSettings(LauncherLocation* location, InstallerSettings* settings);

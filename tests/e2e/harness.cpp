@@ -147,7 +147,13 @@ class LinuxLeg : public Leg {
   }
   ~LinuxLeg() override { fs::remove_all(root_); }
   bool IsWine() const override { return false; }
-  std::string LauncherDirectory() const override { return LauncherFolder().string() + "/"; }
+  // The launcher names its folder as a Windows path: "drive_x/a/b" below the root is "X:\a\b\".
+  std::string LauncherDirectory() const override {
+    std::string folder = launcherFolder_.string();
+    std::string directory = {static_cast<char>(toupper(folder[6])), ':'};
+    for (char c : folder.substr(7)) directory += c == '/' ? '\\' : c;
+    return directory + "\\";
+  }
   void WriteRegistry(const std::string& lines) override {
     WriteFile(root_ / "HKLM.reg", "REGEDIT4\r\n\r\n" + lines);
   }

@@ -74,6 +74,7 @@ class Leg {
   fs::path launcherFolder_ = "drive_c/hotfix/kb1";  // below the root
 };
 
-/// The leg that the options name, with the launcher in `launcherFolder` below its root (Linux
-/// only; the Windows leg keeps C:\hotfix\kb1); nullptr for an unknown leg.
+/// The leg that the options name, with the launcher in `launcherFolder` below its root, a folder in
+/// a drive ("drive_x/...": Linux only; the Windows leg keeps C:\hotfix\kb1); nullptr for an
+/// unknown leg.
 std::unique_ptr<Leg> MakeLeg(const HarnessOptions& options, const fs::path& launcherFolder);

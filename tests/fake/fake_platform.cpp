@@ -91,8 +91,12 @@ void ReadLocalTime(LocalTime* time) { *time = LocalTime{2005, 12, 6, 9, 5, 7}; }
 bool IsAnsiLeadByte(unsigned char) { return false; }
 
 void ReadModulePath(char* buffer, int capacity) {
-  strncpy(buffer, fake->modulePath.c_str(), static_cast<size_t>(capacity) - 1);
-  buffer[capacity - 1] = '\0';
+  const std::string& path = fake->modulePath;
+  if (path.size() >= static_cast<size_t>(capacity)) {
+    buffer[0] = '\0';
+    return;
+  }
+  memcpy(buffer, path.c_str(), path.size() + 1);
 }
 
 int ReadProfileString(const char*, const char* key, char* buffer, int capacity, const char*) {

@@ -688,31 +688,74 @@ TEST_F(Faults, LauncherStartedWithItsStreamsClosed) {
                MergedArguments("/exit:5"));
 }
 
-// A launcher whose own path passes 259 characters gets it cut, as Windows cuts it: directory and
-// name come from the cut path, and the settings file is not found.
-TEST_F(Faults, LauncherPathLongerThanAField) {
-  if (leg->IsWine())
-    GTEST_SKIP() << "Linux only: the wine leg keeps the launcher in C:\\hotfix\\kb1";
-  const fs::path deep = root_ / "kit" / std::string(50, 'd');
-  fs::path folder = deep;
-  for (int level = 1; level < 6; ++level) folder /= std::string(50, 'd');
-  fs::create_directories(folder);
-  WriteFile(folder / "Installer.ini", Ini(""));
-  fs::copy_file(options.launcher, folder / "setup");
-  std::vector<std::string> argv = options.wrapper;
-  argv.push_back((folder / "setup").string());
-  int status = RunProgram(argv, {"HOTFIX_LAUNCHER_PREFIX=" + root_.string()});
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 255);
-  const std::string cut = (folder / "setup").string().substr(0, 259);
-  const size_t separator = cut.rfind('/');
-  const std::string name = cut.substr(separator + 1);
-  std::string expected = std::string(kEarlierRecord) + "\n{T}N/A , {DIR} " + name +
-                         " AppName is missing from ini file.\n";
-  EXPECT_TRUE(
-      std::regex_match(ReadFile(RunLog()), LogPattern(expected, cut.substr(0, separator + 1))))
-      << ReadFile(RunLog());
-  fs::remove_all(deep);
+// A launcher whose own folder cannot be known runs nothing: not the Installer.ini and installer
+// of an ancestor folder (a path over 259 characters, cut), nor those of the current folder, nor
+// any outside the drives. Its one record names no folder.
+TEST_F(Faults, LauncherFolderUnknown) {
+  enum class Start { kPlain, kDeleted, kWithoutProc };
+  const struct Case {
+    const char* what;
+    std::string folder;  // below the root
+    Start start;
+  } cases[] = {
+      {"a path over 259 characters",
+       "drive_c/hotfix/" + std::string(5, 'd') + "/" + std::string(200, 'd') + "/" +
+           std::string(40, 'd'),
+       Start::kPlain},
+      {"outside the drives", "kit/kb1", Start::kPlain},
+      {"a backslash in a folder name", "drive_c/hotfix/a\\b", Start::kPlain},
+      {"a name that code page 1252 lacks", "drive_c/hotfix/\u65e5\u672c", Start::kPlain},
+      {"deleted as it starts", "drive_c/hotfix/gone", Start::kDeleted},
+      {"no /proc", "drive_c/hotfix/kb2", Start::kWithoutProc},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (leg->IsWine() && c.start != Start::kPlain) continue;
+    if (leg->IsWine() && c.folder.rfind("drive_c/hotfix/d", 0) != 0) continue;
+    if (c.start == Start::kWithoutProc && geteuid() != 0) continue;
+    SetUp();
+    const fs::path folder = root_ / c.folder;
+    fs::create_directories(folder);
+    WriteFile(folder / "Installer.ini", Ini(""));
+    fs::copy_file(options.installer, folder / "kb1.exe", fs::copy_options::overwrite_existing);
+    int status = kNoExitStatus;
+    if (leg->IsWine()) {
+      fs::copy_file(options.launcher, folder / "setup.exe", fs::copy_options::overwrite_existing);
+      LaunchRequest request;
+      request.windowsCommandLine = "\"C:\\" + c.folder.substr(8) + "\\setup.exe\"";
+      std::replace(request.windowsCommandLine.begin(), request.windowsCommandLine.end(), '/', '\\');
+      status = leg->Run(request);
+    } else {
+      const fs::path launcher = folder / "setup";
+      fs::copy_file(options.launcher, launcher, fs::copy_options::overwrite_existing);
+      const std::string prefix = "HOTFIX_LAUNCHER_PREFIX=" + root_.string();
+      pid_t pid = fork();
+      if (pid == 0) {
+        putenv(const_cast<char*>(prefix.c_str()));
+        char* argv[] = {const_cast<char*>(launcher.c_str()), nullptr};
+        if (c.start == Start::kWithoutProc) {
+          if (unshare(CLONE_NEWNS) != 0 || mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
+            _exit(126);
+        }
+        if (c.start == Start::kDeleted) {
+          int fd = open(launcher.c_str(), O_RDONLY | O_CLOEXEC);
+          unlink(launcher.c_str());
+          fexecve(fd, argv, environ);
+        }
+        execv(argv[0], argv);
+        _exit(127);
+      }
+      int wait = 0;
+      waitpid(pid, &wait, 0);
+      status = WIFEXITED(wait) ? WEXITSTATUS(wait) : kNoExitStatus;
+    }
+    EXPECT_EQ(status, Status(-1));
+    const std::string runLog = ReadFile(RunLog());
+    std::string expected =
+        std::string(kEarlierRecord) + "\n{T}N/A ,   AppName is missing from ini file.\n";
+    EXPECT_TRUE(std::regex_match(runLog, LogPattern(expected, ""))) << runLog;
+    fs::remove_all(root_ / c.folder.substr(0, c.folder.find('/', 8)));
+  }
 }
 
 // Symbolic links planted at the run log's and the installer log's paths are never followed:
@@ -792,8 +835,8 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   options = ParseHarnessOptions(argc, argv);
   if (options.leg == "linux") ownMountNamespace = TakeOwnMountNamespace();
-  // On Linux the launcher lies outside the drives, so that drive C can be replaced by a mount.
-  leg = MakeLeg(options, options.leg == "linux" ? "kit/kb1" : "drive_c/hotfix/kb1");
+  // On Linux the launcher lies on drive D, so that drive C can be replaced by a mount.
+  leg = MakeLeg(options, options.leg == "linux" ? "drive_d/kb1" : "drive_c/hotfix/kb1");
   if (leg == nullptr) {
     fprintf(stderr,
             "usage: fault_test --leg=linux|wine --launcher=P --installer=P [--reporter=P]\n");

@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "platform/module_path.h"
+#include "platform/posix/paths.h"
 #include "platform/process.h"
+#include "scoped_prefix.h"
 #include "test_child.h"
 
 namespace {
@@ -170,10 +172,11 @@ TEST(CommandLineTest, UnstartableProgramsFailToStart) {
     std::string program;
     int error;
   };
-  const Case cases[] = {{(directory / "missing").string(), ENOENT},
-                        {notExecutable.string(), EACCES},
-                        {notAProgram.string(), ENOEXEC},
-                        {directory.string(), EACCES}};
+  // Named as Windows paths from the current folder, the root of drive C.
+  const Case cases[] = {{"command_line_test_files\\missing", ENOENT},
+                        {"command_line_test_files\\not-executable", EACCES},
+                        {"command_line_test_files\\not-a-program", ENOEXEC},
+                        {"command_line_test_files", EACCES}};
   for (const Case& c : cases) {
     errno = 0;
     EXPECT_EQ(StartProcess(c.program.c_str(), ("\"" + c.program + "\"").c_str()), nullptr)
@@ -188,18 +191,16 @@ TEST(CommandLineTest, StartsAProgramNamedByADrivePath) {
   std::filesystem::path prefix = ScratchDirectory();
   std::filesystem::create_directories(prefix / "drive_c" / "Hot Fix");
   char self[1024];
+  char hostSelf[kMappedPathCapacity];
   ReadModulePath(self, sizeof self);
-  std::filesystem::create_symlink(self, prefix / "drive_c" / "Hot Fix" / "setup.exe");
-  const char* saved = std::getenv("HOTFIX_LAUNCHER_PREFIX");
-  std::string savedPrefix = saved != nullptr ? saved : "";
-  setenv("HOTFIX_LAUNCHER_PREFIX", prefix.c_str(), 1);
-  setenv("HOTFIX_PROCESS_TEST_CHILD", "exit:3", 1);
-  ChildProcess* child = StartProcess(R"(C:\Hot Fix\setup.exe)", R"("C:\Hot Fix\setup.exe" /q)");
-  unsetenv("HOTFIX_PROCESS_TEST_CHILD");
-  if (saved != nullptr) {
-    setenv("HOTFIX_LAUNCHER_PREFIX", savedPrefix.c_str(), 1);
-  } else {
-    unsetenv("HOTFIX_LAUNCHER_PREFIX");
+  ASSERT_TRUE(MapPlatformPath(self, hostSelf, sizeof hostSelf));
+  std::filesystem::copy_file(hostSelf, prefix / "drive_c" / "Hot Fix" / "setup.exe");
+  ChildProcess* child = nullptr;
+  {
+    ScopedPrefix scoped(prefix.string());
+    setenv("HOTFIX_PROCESS_TEST_CHILD", "exit:3", 1);
+    child = StartProcess(R"(C:\Hot Fix\setup.exe)", R"("C:\Hot Fix\setup.exe" /q)");
+    unsetenv("HOTFIX_PROCESS_TEST_CHILD");
   }
   ASSERT_NE(child, nullptr);
   EXPECT_EQ(FinishTestChild(child), 3u);

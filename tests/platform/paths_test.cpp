@@ -1,5 +1,5 @@
-// Linux only: where Windows paths land under the prefix, and the text-file service refusing a
-// symbolic link planted as the last component of a path.
+// Linux only: where Windows paths land under the prefix, the launcher's own path, and the
+// text-file service refusing a symbolic link planted as the last component of a path.
 #include "platform/posix/paths.h"
 
 #include <gtest/gtest.h>
@@ -8,33 +8,28 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "platform/files.h"
 #include "platform/profile.h"
+#include "scoped_prefix.h"
 
 namespace {
 
-constexpr const char* kPrefixVariable = "HOTFIX_LAUNCHER_PREFIX";
+constexpr const char* kPrefixVariable = ScopedPrefix::kVariable;
 
-// Sets the prefix for one test and puts back what was there before.
+// Sets a prefix of its own for one test.
 class PathsTest : public testing::Test {
  protected:
   void SetUp() override {
-    const char* saved = getenv(kPrefixVariable);
-    hadPrefix_ = saved != nullptr;
-    if (hadPrefix_) savedPrefix_ = saved;
     prefix_ = std::filesystem::current_path() / "paths_test_prefix";
     std::filesystem::remove_all(prefix_);
     std::filesystem::create_directories(prefix_ / "drive_c");
-    setenv(kPrefixVariable, prefix_.c_str(), 1);
+    scoped_ = std::make_unique<ScopedPrefix>(prefix_.string());
   }
   void TearDown() override {
-    if (hadPrefix_) {
-      setenv(kPrefixVariable, savedPrefix_.c_str(), 1);
-    } else {
-      unsetenv(kPrefixVariable);
-    }
+    scoped_.reset();
     std::filesystem::remove_all(prefix_);
   }
 
@@ -46,8 +41,7 @@ class PathsTest : public testing::Test {
   std::filesystem::path prefix_;
 
  private:
-  bool hadPrefix_ = false;
-  std::string savedPrefix_;
+  std::unique_ptr<ScopedPrefix> scoped_;
 };
 
 std::string ReadWhole(const std::filesystem::path& path) {
@@ -61,8 +55,9 @@ std::string ReadWhole(const std::filesystem::path& path) {
 
 }  // namespace
 
-// Drive letters name folders under the prefix; backslashes become slashes everywhere.
-TEST_F(PathsTest, MapsDrivesUnderThePrefix) {
+// Every Windows path lands inside the prefix: on its drive, on drive C without one, under unc/
+// for a share; ".." stops at the drive's (or share's) root; 1252 text becomes UTF-8.
+TEST_F(PathsTest, MapsWindowsPathsInsideThePrefix) {
   const std::string prefix = prefix_.string();
   const struct {
     const char* path;
@@ -72,15 +67,49 @@ TEST_F(PathsTest, MapsDrivesUnderThePrefix) {
       {"D:\\x\\y", prefix + "/drive_d/x/y"},
       {"D:x\\y", prefix + "/drive_d/x/y"},
       {"C:/Mixed\\Case.TXT", prefix + "/drive_c/Mixed/Case.TXT"},
-      {".\\a\\b", "./a/b"},
-      {"/abs\\path", "/abs/path"},
-      {"1:\\x", "1:/x"},
+      {"C:\\Srv\\\\server\\.\\patchinfo", prefix + "/drive_c/Srv/server/patchinfo"},
+      {".\\a\\b", prefix + "/drive_c/a/b"},
+      {"\\abs\\path", prefix + "/drive_c/abs/path"},
+      {"/abs/path", prefix + "/drive_c/abs/path"},
+      {"1:\\x", prefix + "/drive_c/1:/x"},
+      {"C:\\..\\..\\outside", prefix + "/drive_c/outside"},
+      {"C:\\a\\..\\..\\b\\..", prefix + "/drive_c"},
+      {"..\\..\\etc\\passwd", prefix + "/drive_c/etc/passwd"},
+      {"\\\\server\\share\\x", prefix + "/unc/server/share/x"},
+      {"\\\\server\\share\\..\\..\\x", prefix + "/unc/server/share/x"},
+      {"\\\\..\\..\\x", prefix + "/unc/x"},
+      {"C:\\Qor\xe9\\\x80\x81", prefix + "/drive_c/Qor\xc3\xa9/\xe2\x82\xac\xc2\x81"},
   };
   for (const auto& item : cases) EXPECT_EQ(Map(item.path), item.mapped) << item.path;
 
   std::string tooLong(kMappedPathCapacity, 'a');
   EXPECT_EQ(Map(tooLong.c_str()), "<too long>");
   EXPECT_EQ(OpenTextFile(tooLong.c_str(), TextFileMode::kCreateEmpty), nullptr);
+}
+
+// The launcher's own host path becomes a Windows path only inside a drive folder of the prefix.
+TEST_F(PathsTest, HostPathsOfTheLauncher) {
+  const std::string drive = prefix_.string() + "/drive_d";
+  const struct {
+    std::string hostPath;
+    const char* windowsPath;  // nullptr: none
+  } cases[] = {
+      {drive + "/kb/setup", "D:\\kb\\setup"},
+      {drive + "/Qor\xc3\xa9/setup", "D:\\Qor\xe9\\setup"},
+      {drive + "/\xe6\x97\xa5/setup", nullptr},  // no 1252 character
+      {drive + "/a\\b/setup", nullptr},
+      {drive + "/bad\xff/setup", nullptr},  // not UTF-8
+      {prefix_.string() + "/kit/setup", nullptr},
+      {prefix_.string() + "/drive_/setup", nullptr},
+      {"/usr/bin/setup", nullptr},
+  };
+  for (const auto& item : cases) {
+    char path[300];
+    int found = WindowsPathOfHostPath(item.hostPath.c_str(), path, sizeof path);
+    EXPECT_EQ(found != 0 ? std::string(path) : "<none>",
+              item.windowsPath != nullptr ? item.windowsPath : "<none>")
+        << item.hostPath;
+  }
 }
 
 // With the variable unset or empty, drives lie under the installed prefix.

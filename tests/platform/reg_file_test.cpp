@@ -8,11 +8,13 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/registry.h"
+#include "scoped_prefix.h"
 
 namespace {
 
@@ -61,12 +63,12 @@ class RegFileTest : public testing::Test {
     char pattern[] = "/tmp/reg_file_test.XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     prefix_ = pattern;
-    setenv("HOTFIX_LAUNCHER_PREFIX", prefix_.c_str(), 1);
+    scoped_ = std::make_unique<ScopedPrefix>(prefix_);
   }
   void TearDown() override {
     unlink(FilePath().c_str());
     rmdir(prefix_.c_str());
-    unsetenv("HOTFIX_LAUNCHER_PREFIX");
+    scoped_.reset();
   }
   std::string FilePath() const { return prefix_ + "/HKLM.reg"; }
   void WriteFile(const std::string& bytes) const {
@@ -112,6 +114,7 @@ class RegFileTest : public testing::Test {
   }
 
   std::string prefix_;
+  std::unique_ptr<ScopedPrefix> scoped_;
 };
 
 }  // namespace

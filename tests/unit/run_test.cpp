@@ -166,10 +166,20 @@ TEST_F(FakeRun, ValuesThatJustFitAreTaken) {
   EXPECT_EQ(Fake().started.substr(Fake().started.size() - 70), std::string(69, 'p') + " ");
 }
 
-TEST_F(FakeRun, ALongDirectoryCountsAsAMissingSettingsFile) {
-  Fake().modulePath = "C:\\" + std::string(246, 'd') + "\\setup.exe";
-  EXPECT_EQ(RunInstall(""), -1);
-  EXPECT_NE(RunLogText().find("AppName is missing from ini file."), std::string::npos);
+// A launcher whose folder cannot be known, or is too long to name Installer.ini, reads no settings
+// file: not one of an ancestor folder, cut from its own, nor one found by a bare file name.
+TEST_F(FakeRun, AnUnknownOrLongFolderCountsAsAMissingSettingsFile) {
+  for (const std::string& modulePath : {
+           "C:\\" + std::string(246, 'd') + "\\setup.exe",  // no room for Installer.ini
+           "C:\\" + std::string(254, 'd') + "\\s",          // the folder cut to 255 characters
+           "C:\\" + std::string(300, 'd') + "\\setup.exe",  // the module path does not fit
+           std::string(),                                   // no module path at all
+       }) {
+    Fake().files.erase(kRunLogPath);
+    Fake().modulePath = modulePath;
+    EXPECT_EQ(RunInstall(""), -1);
+    EXPECT_NE(RunLogText().find("AppName is missing from ini file."), std::string::npos);
+  }
 }
 
 TEST_F(FakeRun, ArgumentsTooLongAreRefusedInsteadOfTheBanner) {

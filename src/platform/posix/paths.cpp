@@ -1,11 +1,44 @@
-// Mapping of Windows paths onto the Linux prefix.
+// Mapping of Windows paths onto the Linux prefix, and of the launcher's own host path back.
 #include "platform/posix/paths.h"
 
 #include <cctype>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
 #include "common/fixed_text.h"
+#include "platform/posix/code_page_1252.h"
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Appends the components of `rest` to `mapped` (which ends at the root the path may not leave),
+// each after a slash, dropping "." and empty ones and taking ".." back one component at most to
+// the root.
+bool AppendComponents(const char* rest, char* mapped, size_t capacity) {
+  const size_t root = strlen(mapped);
+  size_t used = root;
+  while (*rest != '\0') {
+    while (IsSeparator(*rest)) ++rest;
+    size_t length = 0;
+    while (rest[length] != '\0' && !IsSeparator(rest[length])) ++length;
+    if (length == 2 && rest[0] == '.' && rest[1] == '.') {
+      while (used > root && mapped[used - 1] != '/') --used;
+      if (used > root) --used;
+    } else if (length > 0 && !(length == 1 && rest[0] == '.')) {
+      if (used + 1 + length >= capacity) return false;
+      mapped[used++] = '/';
+      memcpy(mapped + used, rest, length);
+      used += length;
+    }
+    mapped[used] = '\0';
+    rest += length;
+  }
+  return true;
+}
+
+}  // namespace
 
 const char* PlatformPrefix() {
   const char* prefix = getenv("HOTFIX_LAUNCHER_PREFIX");
@@ -13,21 +46,52 @@ const char* PlatformPrefix() {
 }
 
 int MapPlatformPath(const char* path, char* mapped, size_t capacity) {
-  if (!CopyBounded(mapped, capacity, "")) return 0;
-  const char* rest = path;
-  if (isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':') {
-    char drive[] = "/drive_?";
-    drive[7] = static_cast<char>(tolower(static_cast<unsigned char>(path[0])));
-    rest = path + 2;
-    if (!AppendBounded(mapped, capacity, PlatformPrefix()) ||
-        !AppendBounded(mapped, capacity, drive)) {
-      return 0;
+  char text[kMappedPathCapacity];
+  if (!CopyBounded(mapped, capacity, "") || !Utf8OfAnsi(path, text, sizeof text)) return 0;
+  if (!CopyBounded(mapped, capacity, PlatformPrefix())) return 0;
+  const char* rest = text;
+  if (IsSeparator(text[0]) && IsSeparator(text[1])) {
+    // A share's root is its server and share name; ".." does not climb above it.
+    if (!AppendBounded(mapped, capacity, "/unc")) return 0;
+    rest = text + 2;
+    for (int part = 0; part < 2; ++part) {
+      size_t length = 0;
+      while (rest[length] != '\0' && !IsSeparator(rest[length])) ++length;
+      char name[kMappedPathCapacity];
+      memcpy(name, rest, length);
+      name[length] = '\0';
+      if (!AppendComponents(name, mapped, capacity)) return 0;
+      rest += length;
+      while (IsSeparator(*rest)) ++rest;
     }
-    if (rest[0] != '\\' && rest[0] != '/' && !AppendBounded(mapped, capacity, "/")) return 0;
+  } else {
+    char drive[] = "/drive_c";
+    if (isalpha(static_cast<unsigned char>(text[0])) && text[1] == ':') {
+      drive[7] = static_cast<char>(tolower(static_cast<unsigned char>(text[0])));
+      rest = text + 2;
+    }
+    if (!AppendBounded(mapped, capacity, drive)) return 0;
   }
-  size_t used = strlen(mapped);
-  size_t length = strlen(rest);
-  if (used + length >= capacity) return 0;
-  for (size_t i = 0; i <= length; ++i) mapped[used + i] = rest[i] == '\\' ? '/' : rest[i];
+  return AppendComponents(rest, mapped, capacity) ? 1 : 0;
+}
+
+int WindowsPathOfHostPath(const char* hostPath, char* path, size_t capacity) {
+  if (!CopyBounded(path, capacity, "")) return 0;
+  char prefix[PATH_MAX];
+  if (realpath(PlatformPrefix(), prefix) == nullptr) return 0;
+  size_t length = strlen(prefix);
+  const char* rest = hostPath + length;
+  if (strncmp(hostPath, prefix, length) != 0 || strncmp(rest, "/drive_", 7) != 0 ||
+      !islower(static_cast<unsigned char>(rest[7])) || rest[8] != '/' ||
+      strchr(hostPath, '\\') != nullptr) {
+    return 0;
+  }
+  char drive[] = "X:";
+  drive[0] = static_cast<char>(toupper(static_cast<unsigned char>(rest[7])));
+  if (!AnsiOfUtf8(rest + 8, path + 2, capacity > 2 ? capacity - 2 : 0)) return 0;
+  memcpy(path, drive, 2);
+  for (char* p = path; *p != '\0'; ++p) {
+    if (*p == '/') *p = '\\';
+  }
   return 1;
 }

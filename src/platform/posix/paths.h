@@ -1,17 +1,27 @@
-// How the Linux port places Windows paths: a drive letter names a folder under the prefix.
+// How the Linux port places Windows paths: inside the launcher they stay Windows paths, as on
+// Windows, and only where one meets the file system is it mapped to a host path under the prefix.
 //
 // The prefix is $HOTFIX_LAUNCHER_PREFIX, or /var/lib/hotfix-launcher when it is unset or empty.
-// A path that begins with a letter and a colon maps to <prefix>/drive_<letter in lower case>
-// followed by the rest of the path (a drive-relative rest counts from the drive's root); in every
-// path each backslash becomes a slash. Nothing else changes: no case folding, so a missing drive
-// folder behaves as a missing drive.
+// - "X:\rest" and the drive-relative "X:rest" lie in <prefix>/drive_<letter in lower case>; a
+//   path without a drive ("\x\y", or a relative one) lies on drive C, the system drive, whose root
+//   is the port's current folder. "\\server\share\rest" lies in <prefix>/unc/server/share.
+// - Backslashes and slashes both separate; "." is dropped and ".." steps back, never above the
+//   root of the drive (or of the share), as Windows' path normalisation does.
+// - Bytes above 127 are code page 1252 text and become UTF-8. Nothing else changes: no case
+//   folding, so a missing drive folder behaves as a missing drive.
+// Links on the way are not resolved here: files.h's opens resolve them inside the prefix.
 #pragma once
 
 #include <cstddef>
 
 constexpr size_t kMappedPathCapacity = 4096;
 
-/// Fills `mapped` with the Linux path for `path`; returns 1, or 0 when it would not fit.
+/// Fills `mapped` with the host path for the Windows path `path`; returns 1, or 0 when it would
+/// not fit.
 int MapPlatformPath(const char* path, char* mapped, size_t capacity);
+/// Fills `path` with the Windows path ("X:\...") of a host path that lies in a drive folder of the
+/// prefix; returns 1, or 0 when it lies elsewhere, holds a backslash or a character that code page
+/// 1252 lacks, or would not fit.
+int WindowsPathOfHostPath(const char* hostPath, char* path, size_t capacity);
 /// The prefix under which drives and HKLM.reg lie.
 const char* PlatformPrefix();

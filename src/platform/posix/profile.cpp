@@ -1,8 +1,8 @@
 // Profile (INI) files on Linux: a reader for one key of one section that gives what
 // GetPrivateProfileStringA gives on Windows for the same file.
 //
-// The file is read whole. A UTF-16LE file (BOM FF FE) is turned into code page 1252: Latin-1
-// maps to itself, the 1252 punctuation from its code points, any other UTF-16 unit becomes '?'.
+// The file is read whole. A UTF-16LE file (BOM FF FE) is turned into code page 1252 by Windows'
+// table (platform/posix/code_page_1252.h); a UTF-16 unit that 1252 lacks becomes '?'.
 // Any other file is taken byte for byte, a UTF-8 BOM included, so that a header on line 1 after
 // such a BOM is not seen, as on Windows. Lines end at LF, CR LF or a lone CR; blanks, tabs, CR and
 // byte 26 around a line are dropped and empty lines skipped. A header is a line that starts with
@@ -22,18 +22,13 @@
 #include <cstring>
 
 #include "platform/memory.h"
+#include "platform/posix/code_page_1252.h"
 #include "platform/posix/paths.h"
 #include "platform/posix/profile_text.h"
 
 namespace {
 
 constexpr unsigned char kEndOfFileByte = 26;
-
-// Unicode code points of the code page 1252 bytes 0x80-0x9F; 0 where the byte is unassigned.
-constexpr unsigned short kCodePage1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 // A stretch of the file's text, not NUL-terminated.
 struct Span {
@@ -69,21 +64,13 @@ bool SameName(Span found, Span wanted) {
   return true;
 }
 
-unsigned char AnsiFromUnicode(unsigned code) {
-  if (code <= 0xFF) return static_cast<unsigned char>(code);
-  for (unsigned i = 0; i < 32; ++i) {
-    if (kCodePage1252High[i] == code) return static_cast<unsigned char>(0x80 + i);
-  }
-  return '?';
-}
-
 // Turns the UTF-16LE text after the BOM into code page 1252 in place, one byte per UTF-16 unit as
 // the system's conversion does (so each half of a surrogate pair becomes a '?'); returns the
 // length.
 size_t DecodeUtf16(unsigned char* bytes, size_t size) {
   size_t out = 0;
   for (size_t at = 2; at + 1 < size; at += 2) {
-    bytes[out++] = AnsiFromUnicode(bytes[at] | bytes[at + 1] << 8);
+    bytes[out++] = AnsiOfUnicode(bytes[at] | bytes[at + 1] << 8);
   }
   return out;
 }

@@ -27,6 +27,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix/code_page_1252.h"
 #include "platform/registry.h"
 
 namespace {
@@ -39,13 +40,6 @@ constexpr uint32_t kRegistryBinary = 3;      // REG_BINARY
 constexpr uint32_t kRegistryMultiText = 7;   // REG_MULTI_SZ
 constexpr size_t kFirstPoolCapacity = 256;
 constexpr size_t kFirstValueCapacity = 16;
-
-// Code page 1252's bytes 0x80-0x9F by the code points they stand for. The five bytes 1252 leaves
-// undefined stand for the control characters of the same number, as Windows maps them.
-constexpr uint16_t kCodePage1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 // One value line applied to the key. Names and data live in the key's pool, so the record holds
 // offsets, which stay valid when the pool grows.
@@ -125,16 +119,6 @@ bool StartsWith(const char* p, const char* end, const char* prefix) {
   return static_cast<size_t>(end - p) >= length && memcmp(p, prefix, length) == 0;
 }
 
-unsigned char AnsiFromCodePoint(uint32_t codePoint) {
-  if (codePoint < 0x80 || (codePoint >= 0xA0 && codePoint <= 0xFF)) {
-    return static_cast<unsigned char>(codePoint);
-  }
-  for (size_t i = 0; i < 32; ++i) {
-    if (kCodePage1252High[i] == codePoint) return static_cast<unsigned char>(0x80 + i);
-  }
-  return '?';
-}
-
 // Converts `units` UTF-16LE code units to code page 1252 and returns the bytes written. Each
 // character gives at most one byte, so `to` may be `from` itself.
 size_t AnsiFromUtf16(const unsigned char* from, size_t units, unsigned char* to) {
@@ -143,7 +127,7 @@ size_t AnsiFromUtf16(const unsigned char* from, size_t units, unsigned char* to)
     uint32_t unit = from[2 * i] | (static_cast<uint32_t>(from[2 * i + 1]) << 8);
     bool pairFollows = i + 1 < units && (from[2 * i + 3] & 0xFC) == 0xDC;
     if (unit >= 0xD800 && unit <= 0xDBFF && pairFollows) ++i;  // one character, which 1252 lacks
-    to[written++] = AnsiFromCodePoint(unit);
+    to[written++] = AnsiOfUnicode(unit);
   }
   return written;
 }

@@ -5,10 +5,10 @@
 
 void ReadModulePath(char* buffer, int capacity) {
   if (capacity <= 0) return;
-  buffer[0] = '\0';
   DWORD length =
       GetModuleFileNameA(GetModuleHandleA(nullptr), buffer, static_cast<DWORD>(capacity));
-  // A cut path fills the buffer; older systems leave it without a NUL.
-  if (length >= static_cast<DWORD>(capacity)) length = static_cast<DWORD>(capacity) - 1;
+  // A path that does not fit fills the buffer (older systems leave it without a NUL): a cut path
+  // names another folder, so it counts as none.
+  if (length == 0 || length >= static_cast<DWORD>(capacity)) length = 0;
   buffer[length] = '\0';
 }
