@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -24,6 +25,7 @@
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -876,6 +878,59 @@ TEST_F(Faults, SpecialFilesCannotBeOpened) {
   }
 }
 
+// What the launcher's parent hands down changes nothing: an ignored SIGCHLD, or ignored and blocked
+// signals, which the installer must not inherit either (nor the launcher's own ignored SIGXFSZ).
+TEST_F(Faults, InheritedSignalsChangeNothing) {
+  if (leg->IsWine()) GTEST_SKIP() << "Linux only: signals";
+  struct Case {
+    const char* inherited;
+    std::string runParams;
+    int exitCode;
+  } cases[] = {
+      {"chld-ignored", "/exit:5", 5},
+      {"usr1-ignored,term-blocked", "/kill-self:10", 128 + SIGUSR1},
+      {"usr1-ignored,term-blocked", "/kill-self:15", 128 + SIGTERM},
+      {"", "/kill-self:25", 128 + SIGXFSZ},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.inherited) + " " + c.runParams);
+    SetUp();
+    Prepare(Ini(c.runParams));
+    EXPECT_EQ(RunInheriting(c.inherited), c.exitCode);
+    ExpectRunLog(Banner(c.runParams) +
+                 ExitRecords(c.runParams, "Exit code = " + std::to_string(c.exitCode)) +
+                 kKeyMissing + MergedArguments(c.runParams));
+  }
+}
+
+// A file size limit below the run log's size drops the records, as a full disk does, and ends
+// nothing; a umask without owner rights still leaves the files the launcher makes readable and
+// writable by their owner.
+TEST_F(Faults, InheritedLimitsChangeNothing) {
+  if (leg->IsWine()) GTEST_SKIP() << "Linux only: resource limits and the umask";
+  std::string earlier;
+  while (earlier.size() < 2048) earlier += std::string(kEarlierRecord) + "\r\n";
+  WriteFile(RunLog(), earlier);
+  Prepare(Ini("/exit:5"));
+  EXPECT_EQ(RunInheriting("fsize=1024"), 5);
+  EXPECT_EQ(ReadFile(RunLog()), earlier);
+
+  SetUp();
+  Prepare(Ini("/no-log"));
+  leg->WriteRegistry(kServer + kInstalled);
+  fs::create_directories(root_ / "drive_c/Srv/server");
+  fs::remove(RunLog());
+  fs::remove(ScratchLog());
+  EXPECT_EQ(RunInheriting("umask=0777"), 0);
+  for (const fs::path& made : {RunLog(), ScratchLog(), root_ / "drive_c/Srv/server/patchinfo"}) {
+    SCOPED_TRACE(made);
+    struct stat status;
+    ASSERT_EQ(stat(made.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & (S_IRUSR | S_IWUSR), S_IRUSR | S_IWUSR);
+  }
+  EXPECT_EQ(ReadFile(root_ / "drive_c/Srv/server/patchinfo"), "KB1\r\n");
+}
+
 // When this process may mount, it takes a mount namespace of its own, so that no mount outlives
 // it and none is seen outside.
 bool TakeOwnMountNamespace() {
@@ -885,9 +940,27 @@ bool TakeOwnMountNamespace() {
 
 // Started as `fault_test --inherit=STATE PROGRAM ARGS...`, this program plays a parent that
 // starts PROGRAM: it sets the process state that STATE names and becomes PROGRAM, which it has
-// killed by SIGALRM after kWatchdogSeconds.
+// killed by SIGALRM after kWatchdogSeconds. STATE is a comma-separated list of chld-ignored,
+// usr1-ignored, term-blocked, fsize=BYTES (the file size limit) and umask=OCTAL.
 int InheritAndExec(const std::string& state, char** argv) {
-  (void)state;
+  std::istringstream words(state);
+  for (std::string word; std::getline(words, word, ',');) {
+    if (word == "chld-ignored") signal(SIGCHLD, SIG_IGN);
+    if (word == "usr1-ignored") signal(SIGUSR1, SIG_IGN);
+    if (word == "term-blocked") {
+      sigset_t blocked;
+      sigemptyset(&blocked);
+      sigaddset(&blocked, SIGTERM);
+      sigprocmask(SIG_BLOCK, &blocked, nullptr);
+    }
+    if (word.rfind("fsize=", 0) == 0) {
+      rlimit limit;
+      getrlimit(RLIMIT_FSIZE, &limit);
+      limit.rlim_cur = std::stoul(word.substr(6));
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (word.rfind("umask=", 0) == 0) umask(static_cast<mode_t>(std::stoul(word.substr(6), 0, 8)));
+  }
   alarm(kWatchdogSeconds);
   execvp(argv[0], argv);
   return 127;

@@ -7,6 +7,6 @@
 
 /// Opens the Linux path `path` with the open(2) `flags` (O_CREAT with a default mode), without
 /// blocking, and keeps it only when it is a regular file; the descriptor is close-on-exec and
-/// blocking again. Fills *status when given. Returns the descriptor, or -1 when the file cannot be
-/// opened.
+/// blocking again. A file it creates is made readable and writable by its owner whatever the
+/// umask. Fills *status when given. Returns the descriptor, or -1 when the file cannot be opened.
 int OpenRegularFile(const char* path, int flags, struct stat* status = nullptr);
