@@ -1,4 +1,6 @@
-# Fails unless PROGRAM is a Windows GUI program that imports system DLLs only.
+# Fails unless PROGRAM is a Windows GUI program that imports system DLLs only, takes its time from
+# msvcrt's 64-bit time functions (the 32-bit ones stop at 19 January 2038), and imports nothing
+# newer than Windows 7 by name.
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
@@ -16,4 +18,20 @@ foreach(line IN LISTS imports)
     message(FATAL_ERROR "${PROGRAM} imports ${dll}, which is not a system DLL")
   endif()
   message(STATUS "imports ${dll}")
+endforeach()
+
+# The names each DLL's import table lists: its "DLL Name:" line is followed by one line per name,
+# which ends in the name, up to the next blank line.
+string(REGEX MATCH "DLL Name: msvcrt.dll\n[^\n]*\n(([^\n]+\n)*)" msvcrt "${dump}")
+string(REGEX MATCHALL "[^ \t\n]+\n" msvcrtNames "${CMAKE_MATCH_1}")
+string(REPLACE "\n" "" msvcrtNames "${msvcrtNames}")
+foreach(name IN ITEMS _time64 _localtime64)
+  if(NOT name IN_LIST msvcrtNames)
+    message(FATAL_ERROR "${PROGRAM} does not import ${name} from msvcrt.dll")
+  endif()
+endforeach()
+foreach(name IN ITEMS time localtime _time32 _localtime32)
+  if(name IN_LIST msvcrtNames)
+    message(FATAL_ERROR "${PROGRAM} imports ${name} from msvcrt.dll, which stops in 2038")
+  endif()
 endforeach()
