@@ -35,3 +35,10 @@ foreach(name IN ITEMS time localtime _time32 _localtime32)
     message(FATAL_ERROR "${PROGRAM} imports ${name} from msvcrt.dll, which stops in 2038")
   endif()
 endforeach()
+
+# The launcher must start on Windows 7 without update KB2533623, where kernel32.dll lacks these:
+# the launcher looks up what it needs of them at run time.
+string(REGEX MATCH "[ \t](SetDefaultDllDirectories|AddDllDirectory|RemoveDllDirectory)\n" newer "${dump}")
+if(newer)
+  message(FATAL_ERROR "${PROGRAM} imports ${CMAKE_MATCH_1}, which Windows 7 may lack")
+endif()

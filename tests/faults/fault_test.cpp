@@ -931,6 +931,22 @@ TEST_F(Faults, InheritedLimitsChangeNothing) {
   EXPECT_EQ(ReadFile(root_ / "drive_c/Srv/server/patchinfo"), "KB1\r\n");
 }
 
+// The Windows launcher lets DLLs come from the system folder only, before it opens any file or
+// starts the installer: wine's relay trace of a real run shows the call and its success.
+TEST_F(Faults, DllSearchIsRestrictedBeforeAnythingElse) {
+  if (!leg->IsWine()) GTEST_SKIP() << "Windows only: the DLL search order";
+  Prepare(Ini("/exit:5"));
+  ASSERT_EQ(leg->Run({}), 5);  // which also puts the launcher in its folder
+  std::string trace;
+  RunProgram({"sh", "-c",
+              "wine 'C:\\hotfix\\kb1\\setup.exe' 2>&1 | "
+              "grep -aE 'KERNEL32[.]SetDefaultDllDirectories|msvcrt[.]_fsopen'"},
+             {"WINEPREFIX=" + root_.string(), "WINEDEBUG=+relay"}, &trace);
+  const size_t success = trace.find("Ret  KERNEL32.SetDefaultDllDirectories() retval=00000001");
+  EXPECT_NE(trace.find("Call KERNEL32.SetDefaultDllDirectories(00000800)"), std::string::npos);
+  EXPECT_LT(success, trace.find("Call msvcrt._fsopen")) << trace;
+}
+
 // When this process may mount, it takes a mount namespace of its own, so that no mount outlives
 // it and none is seen outside.
 bool TakeOwnMountNamespace() {
