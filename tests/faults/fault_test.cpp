@@ -8,19 +8,24 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,6 +43,9 @@ std::unique_ptr<Leg> leg;
 bool ownMountNamespace = false;
 
 constexpr char kEarlierRecord[] = "an earlier run's record";
+const std::string kInheritFlag = "--inherit=";
+// A launcher run that takes longer than this hangs.
+constexpr unsigned kWatchdogSeconds = 20;
 const std::string kHead = "/norestart /log:\"c:\\tmp.log\" ";
 const std::string kInstallerArguments = "installer arguments: [/norestart] [/log:c:\\tmp.log]";
 const std::string kCheckKey = "SOFTWARE\\ExampleHotfix";
@@ -218,6 +226,18 @@ class Faults : public ::testing::Test {
         << "run log:\n"
         << runLog << "\nexpected:\n"
         << expected;
+  }
+
+  // Runs the Linux launcher through this test program, which plays its parent (InheritAndExec):
+  // it hands over the process state `inherited` names and kills a launcher that hangs. Returns
+  // the exit status, or kNoExitStatus.
+  int RunInheriting(const std::string& inherited) const {
+    fs::copy_file(options.launcher, Folder() / "setup", fs::copy_options::overwrite_existing);
+    std::vector<std::string> argv = {"/proc/self/exe", kInheritFlag + inherited};
+    argv.insert(argv.end(), options.wrapper.begin(), options.wrapper.end());
+    argv.push_back((Folder() / "setup").string());
+    int status = RunProgram(argv, {"HOTFIX_LAUNCHER_PREFIX=" + root_.string()});
+    return WIFEXITED(status) ? WEXITSTATUS(status) : kNoExitStatus;
   }
 
   fs::path root_;
@@ -822,6 +842,154 @@ TEST_F(Faults, PlantedLinksAreNotFollowed) {
   }
 }
 
+// Ends a wine run that hangs: after kWatchdogSeconds it ends every process of the wine prefix.
+class WineWatchdog {
+ public:
+  explicit WineWatchdog(const fs::path& prefix)
+      : thread_([this, prefix] {
+          std::unique_lock<std::mutex> lock(mutex_);
+          if (!ended_.wait_for(lock, std::chrono::seconds(kWatchdogSeconds),
+                               [this] { return done_; }))
+            RunProgram({"wineserver", "-k"}, {"WINEPREFIX=" + prefix.string()});
+        }) {}
+  ~WineWatchdog() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    ended_.notify_one();
+    thread_.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable ended_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
+// A FIFO or a device at a path the launcher opens is a file that cannot be opened: the run
+// neither blocks on it nor reads it without end, and leaves it as it was. Wine opens a FIFO as a
+// pipe and /dev/zero as a character device, so the Windows build meets them too.
+TEST_F(Faults, SpecialFilesCannotBeOpened) {
+  const std::string noLog = "/no-log /exit:5";
+  const std::string unmerged = Banner(noLog) + ExitRecords(noLog, "Exit code = 5") + kKeyMissing;
+  struct Case {
+    const char* what;
+    fs::path node;
+    mode_t type;
+    bool wine;
+    std::string runParams;
+    bool installed;
+    int status;
+    std::string added;  // when the run log is a file
+  } cases[] = {
+      {"installer log a FIFO", ScratchLog(), S_IFIFO, true, noLog, false, 5, unmerged},
+      {"installer log a device without end", ScratchLog(), S_IFCHR, true, noLog, false, 5,
+       unmerged},
+      {"run log a FIFO", RunLog(), S_IFIFO, true, "/exit:5", false, 5, ""},
+      {"settings file a FIFO", Folder() / "Installer.ini", S_IFIFO, false, "", false, -1,
+       Record("N/A ", "AppName is missing from ini file.")},
+      {"registry file a FIFO", root_ / "HKLM.reg", S_IFIFO, false, "", false, 0,
+       Banner("") + kKeyMissing + MergedArguments("")},
+      {"patch-info file a FIFO", root_ / "drive_c/Srv/server/patchinfo", S_IFIFO, true, "", true, 0,
+       Banner("") + Record("Failed to open PatchInfo file") + Record("C:\\Srv\\server\\patchinfo")},
+  };
+  for (const Case& c : cases) {
+    if (leg->IsWine() && !c.wine) continue;
+    SCOPED_TRACE(c.what);
+    SetUp();
+    Prepare(Ini(c.runParams));
+    if (c.installed) leg->WriteRegistry(kServer + kInstalled);
+    fs::create_directories(root_ / "drive_c/Srv/server");
+    fs::remove(c.node);
+    // The device reads as /dev/zero does: zero bytes without end.
+    if (mknod(c.node.c_str(), c.type | 0644, c.type == S_IFCHR ? makedev(1, 5) : 0) != 0) {
+      GTEST_SKIP() << "cannot make " << c.node << ": " << strerror(errno);
+    }
+    if (leg->IsWine()) {
+      WineWatchdog watchdog(root_);
+      EXPECT_EQ(leg->Run({}), c.status);
+    } else {
+      EXPECT_EQ(RunInheriting(""), Status(c.status));
+    }
+    if (fs::is_regular_file(RunLog())) ExpectRunLog(c.added);
+    struct stat status;
+    ASSERT_EQ(lstat(c.node.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & S_IFMT, c.type);
+    fs::remove(c.node);
+  }
+}
+
+// What the launcher's parent hands down changes nothing: an ignored SIGCHLD, or ignored and blocked
+// signals, which the installer must not inherit either (nor the launcher's own ignored SIGXFSZ).
+TEST_F(Faults, InheritedSignalsChangeNothing) {
+  if (leg->IsWine()) GTEST_SKIP() << "Linux only: signals";
+  struct Case {
+    const char* inherited;
+    std::string runParams;
+    int exitCode;
+  } cases[] = {
+      {"chld-ignored", "/exit:5", 5},
+      {"usr1-ignored,term-blocked", "/kill-self:10", 128 + SIGUSR1},
+      {"usr1-ignored,term-blocked", "/kill-self:15", 128 + SIGTERM},
+      {"", "/kill-self:25", 128 + SIGXFSZ},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.inherited) + " " + c.runParams);
+    SetUp();
+    Prepare(Ini(c.runParams));
+    EXPECT_EQ(RunInheriting(c.inherited), c.exitCode);
+    ExpectRunLog(Banner(c.runParams) +
+                 ExitRecords(c.runParams, "Exit code = " + std::to_string(c.exitCode)) +
+                 kKeyMissing + MergedArguments(c.runParams));
+  }
+}
+
+// A file size limit below the run log's size drops the records, as a full disk does, and ends
+// nothing; a umask without owner rights still leaves the files the launcher makes readable and
+// writable by their owner.
+TEST_F(Faults, InheritedLimitsChangeNothing) {
+  if (leg->IsWine()) GTEST_SKIP() << "Linux only: resource limits and the umask";
+  std::string earlier;
+  while (earlier.size() < 2048) earlier += std::string(kEarlierRecord) + "\r\n";
+  WriteFile(RunLog(), earlier);
+  Prepare(Ini("/exit:5"));
+  EXPECT_EQ(RunInheriting("fsize=1024"), 5);
+  EXPECT_EQ(ReadFile(RunLog()), earlier);
+
+  SetUp();
+  Prepare(Ini("/no-log"));
+  leg->WriteRegistry(kServer + kInstalled);
+  fs::create_directories(root_ / "drive_c/Srv/server");
+  fs::remove(RunLog());
+  fs::remove(ScratchLog());
+  EXPECT_EQ(RunInheriting("umask=0777"), 0);
+  for (const fs::path& made : {RunLog(), ScratchLog(), root_ / "drive_c/Srv/server/patchinfo"}) {
+    SCOPED_TRACE(made);
+    struct stat status;
+    ASSERT_EQ(stat(made.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & (S_IRUSR | S_IWUSR), S_IRUSR | S_IWUSR);
+  }
+  EXPECT_EQ(ReadFile(root_ / "drive_c/Srv/server/patchinfo"), "KB1\r\n");
+}
+
+// The Windows launcher lets DLLs come from the system folder only, before it opens any file or
+// starts the installer: wine's relay trace of a real run shows the call and its success.
+TEST_F(Faults, DllSearchIsRestrictedBeforeAnythingElse) {
+  if (!leg->IsWine()) GTEST_SKIP() << "Windows only: the DLL search order";
+  Prepare(Ini("/exit:5"));
+  ASSERT_EQ(leg->Run({}), 5);  // which also puts the launcher in its folder
+  std::string trace;
+  RunProgram({"sh", "-c",
+              "wine 'C:\\hotfix\\kb1\\setup.exe' 2>&1 | "
+              "grep -aE 'KERNEL32[.]SetDefaultDllDirectories|msvcrt[.]_fsopen'"},
+             {"WINEPREFIX=" + root_.string(), "WINEDEBUG=+relay"}, &trace);
+  const size_t success = trace.find("Ret  KERNEL32.SetDefaultDllDirectories() retval=00000001");
+  EXPECT_NE(trace.find("Call KERNEL32.SetDefaultDllDirectories(00000800)"), std::string::npos);
+  EXPECT_LT(success, trace.find("Call msvcrt._fsopen")) << trace;
+}
+
 // When this process may mount, it takes a mount namespace of its own, so that no mount outlives
 // it and none is seen outside.
 bool TakeOwnMountNamespace() {
@@ -829,9 +997,40 @@ bool TakeOwnMountNamespace() {
   return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 
+// Started as `fault_test --inherit=STATE PROGRAM ARGS...`, this program plays a parent that
+// starts PROGRAM: it sets the process state that STATE names and becomes PROGRAM, which it has
+// killed by SIGALRM after kWatchdogSeconds. STATE is a comma-separated list of chld-ignored,
+// usr1-ignored, term-blocked, fsize=BYTES (the file size limit) and umask=OCTAL.
+int InheritAndExec(const std::string& state, char** argv) {
+  std::istringstream words(state);
+  for (std::string word; std::getline(words, word, ',');) {
+    if (word == "chld-ignored") signal(SIGCHLD, SIG_IGN);
+    if (word == "usr1-ignored") signal(SIGUSR1, SIG_IGN);
+    if (word == "term-blocked") {
+      sigset_t blocked;
+      sigemptyset(&blocked);
+      sigaddset(&blocked, SIGTERM);
+      sigprocmask(SIG_BLOCK, &blocked, nullptr);
+    }
+    if (word.rfind("fsize=", 0) == 0) {
+      rlimit limit;
+      getrlimit(RLIMIT_FSIZE, &limit);
+      limit.rlim_cur = std::stoul(word.substr(6));
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (word.rfind("umask=", 0) == 0) umask(static_cast<mode_t>(std::stoul(word.substr(6), 0, 8)));
+  }
+  alarm(kWatchdogSeconds);
+  execvp(argv[0], argv);
+  return 127;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 2 && strncmp(argv[1], kInheritFlag.c_str(), kInheritFlag.size()) == 0) {
+    return InheritAndExec(argv[1] + kInheritFlag.size(), argv + 2);
+  }
   ::testing::InitGoogleTest(&argc, argv);
   options = ParseHarnessOptions(argc, argv);
   if (options.leg == "linux") ownMountNamespace = TakeOwnMountNamespace();

@@ -1,16 +1,23 @@
 // The text-file service against the real file system: bytes stored by each mode, chunks read back,
-// and what must not open. The same tables hold on Linux and in the Windows build.
+// and what must not open, and the time stamp that starts a run-log record. The same tables hold on
+// Linux and in the Windows build.
 #include "platform/files.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/clock.h"
+#include "runlog/runlog.h"
 
 namespace {
 
@@ -185,4 +192,26 @@ TEST(FilesTest, MissingFileAndDirectoryDoNotOpen) {
   }
   EXPECT_TRUE(std::filesystem::is_directory("files_test_dir"));
   std::filesystem::remove("files_test_dir");
+}
+
+// The time stamp that starts every run-log record keeps its date past 19 January 2038: the real
+// clock service turns a 64-bit time into local time (in UTC here) for WriteLogRecord's stamp.
+TEST(FilesTest, RecordStampsHoldDatesAfter2038) {
+  putenv(const_cast<char*>("TZ=UTC0"));
+  tzset();
+  struct Case {
+    int64_t seconds;
+    const char* stamp;
+  } cases[] = {
+      {2147483647, "1/19/2038 3:14:7 : "},  // the last second a 32-bit time holds
+      {2147483648, "1/19/2038 3:14:8 : "},
+      {2214216307, "3/1/2040 12:5:7 : "},
+  };
+  for (const Case& c : cases) {
+    LocalTime time;
+    ToLocalTime(c.seconds, &time);
+    char stamp[80];
+    FormatTimeStamp(time, stamp, sizeof stamp);
+    EXPECT_STREQ(stamp, c.stamp);
+  }
 }

@@ -1,11 +1,17 @@
 // The Linux entry: main's arguments become the command tail as Windows would have handed it over,
 // and the run's exit status is returned (the system keeps its low 8 bits).
+#include <csignal>
 #include <cstdlib>
 
 #include "driver/driver.h"
 #include "platform/posix/command_line.h"
 
 int main(int argc, char** argv) {
+  // Whatever the parent set must not change the run: the wait sees the installer's end only while
+  // SIGCHLD is not ignored, and a write past the file size limit is a failed write (records are
+  // dropped, as on a full disk) rather than the launcher's end. The installer gets the defaults.
+  signal(SIGCHLD, SIG_DFL);
+  signal(SIGXFSZ, SIG_IGN);
   size_t size = CommandTailSize(argc, argv);
   char* tail = static_cast<char*>(malloc(size));
   // Without its tail the run would install without the switches it was given: refuse it.

@@ -6,7 +6,8 @@
 // first byte 26 as the end of the file for good; a NUL byte is an ordinary byte. Each path is
 // mapped first (platform/posix/paths.h). The launcher runs privileged, so a symbolic link as the
 // last component of a path is refused in every mode: nothing elsewhere is emptied, appended to or
-// read through a planted link. A directory is refused in every mode too.
+// read through a planted link. Only regular files are used (platform/posix/open_file.h): a
+// directory, a FIFO or a device is a file that cannot be opened.
 //
 // A file starts with a small buffer, which holds any one run-log record whole, and moves to a
 // large one once it has filled the small one: the run's short writes then touch little memory,
@@ -14,7 +15,6 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <bit>
@@ -24,6 +24,7 @@
 #include <cstring>
 
 #include "platform/memory.h"
+#include "platform/posix/open_file.h"
 #include "platform/posix/paths.h"
 
 namespace {
@@ -33,7 +34,6 @@ constexpr size_t kSmallBufferSize = 4 * 1024;
 constexpr size_t kLargeReadBufferSize = 64 * 1024;
 constexpr size_t kLargeWriteBufferSize = 1024 * 1024;
 constexpr unsigned char kEndOfFileByte = 26;
-constexpr mode_t kNewFileMode = 0644;  // the umask still applies
 
 // Sixteen bytes compared at once (a vector type of GCC and Clang, lowered to the target's SIMD).
 using Lanes = unsigned char __attribute__((vector_size(16)));
@@ -55,34 +55,24 @@ struct TextFile {
 namespace {
 
 int OpenFlags(TextFileMode mode) {
-  const int always = O_NOFOLLOW | O_CLOEXEC;
   switch (mode) {
     case TextFileMode::kAppend:
-      return always | O_WRONLY | O_APPEND | O_CREAT;
+      return O_NOFOLLOW | O_WRONLY | O_APPEND | O_CREAT;
     case TextFileMode::kWriteAtEnd:
-      return always | O_WRONLY | O_CREAT;
+      return O_NOFOLLOW | O_WRONLY | O_CREAT;
     case TextFileMode::kCreateEmpty:
-      return always | O_WRONLY | O_CREAT | O_TRUNC;
+      return O_NOFOLLOW | O_WRONLY | O_CREAT | O_TRUNC;
     case TextFileMode::kRead:
       break;
   }
-  return always | O_RDONLY;
+  return O_NOFOLLOW | O_RDONLY;
 }
 
 int OpenDescriptor(const char* path, TextFileMode mode) {
   char mapped[kMappedPathCapacity];
   if (!MapPlatformPath(path, mapped, sizeof mapped)) return -1;
-  int fd;
-  do {
-    fd = open(mapped, OpenFlags(mode), kNewFileMode);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return -1;
-  // Opening for writing already fails on a directory; opening for reading does not.
-  struct stat status;
-  bool usable =
-      mode != TextFileMode::kRead || (fstat(fd, &status) == 0 && !S_ISDIR(status.st_mode));
-  if (usable && mode == TextFileMode::kWriteAtEnd) usable = lseek(fd, 0, SEEK_END) >= 0;
-  if (!usable) {
+  int fd = OpenRegularFile(mapped, OpenFlags(mode));
+  if (fd >= 0 && mode == TextFileMode::kWriteAtEnd && lseek(fd, 0, SEEK_END) < 0) {
     close(fd);
     return -1;
   }

@@ -47,29 +47,42 @@ char** SplitIntoVector(const char* commandLine) {
 // Returns 0 with *pid set, or the reason the program could not be started. The child reports a
 // failed exec (missing file, no execute permission, not a program) through a close-on-exec pipe,
 // so a failed start is known here and never shows up as an exit code of the child.
-int Spawn(const char* program, char* const* vector, const sigset_t& childMask, pid_t* pid) {
+int Spawn(const char* program, char* const* vector, pid_t* pid) {
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) return errno;
   // vfork spares copying the launcher's page tables; the child only makes system calls before it
-  // execs or exits.
+  // execs or exits. Every signal stays blocked while the child shares the launcher's memory, so
+  // that nothing runs in it before its dispositions are back to the defaults.
+  sigset_t all;
+  sigset_t launcherMask;
+  sigfillset(&all);
+  sigprocmask(SIG_SETMASK, &all, &launcherMask);
   pid_t child = vfork();
   if (child < 0) {
     int failure = errno;
+    sigprocmask(SIG_SETMASK, &launcherMask, nullptr);
     close(report[0]);
     close(report[1]);
     return failure;
   }
   if (child == 0) {
     // Like a Windows child that inherits no handles, the installer keeps only the standard
-    // streams; it starts with the caller's signal mask, not with SIGCHLD blocked.
+    // streams; and it starts as a fresh process does, whatever the launcher inherited or set for
+    // itself: every signal at its default disposition and none blocked.
     close_range(STDERR_FILENO + 1, static_cast<unsigned>(report[1]) - 1, 0);
     close_range(static_cast<unsigned>(report[1]) + 1, ~0u, 0);
-    sigprocmask(SIG_SETMASK, &childMask, nullptr);
+    struct sigaction defaultAction = {};
+    defaultAction.sa_handler = SIG_DFL;
+    for (int signal = 1; signal < NSIG; ++signal) sigaction(signal, &defaultAction, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     execv(program, vector);
     int failure = errno;
     ssize_t written = write(report[1], &failure, sizeof failure);
     _exit(written == sizeof failure ? 127 : 126);
   }
+  sigprocmask(SIG_SETMASK, &launcherMask, nullptr);
   close(report[1]);
   int failure = 0;
   ssize_t got;
@@ -126,7 +139,7 @@ ChildProcess* StartProcess(const char* applicationPath, const char* commandLine)
   sigemptyset(&childSignal);
   sigaddset(&childSignal, SIGCHLD);
   sigprocmask(SIG_BLOCK, &childSignal, &child->callerMask);
-  int failure = Spawn(program, vector, child->callerMask, &child->pid);
+  int failure = Spawn(program, vector, &child->pid);
   ReleaseBuffer(vector);
   if (failure != 0) {
     sigprocmask(SIG_SETMASK, &child->callerMask, nullptr);

@@ -23,6 +23,7 @@
 
 #include "platform/memory.h"
 #include "platform/posix/code_page_1252.h"
+#include "platform/posix/open_file.h"
 #include "platform/posix/paths.h"
 #include "platform/posix/profile_text.h"
 
@@ -79,16 +80,11 @@ size_t DecodeUtf16(unsigned char* bytes, size_t size) {
 unsigned char* ReadWholeFile(const char* path, size_t* size) {
   char mapped[kMappedPathCapacity];
   if (!MapPlatformPath(path, mapped, sizeof mapped)) return nullptr;
-  int fd;
-  do {
-    fd = open(mapped, O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return nullptr;
   struct stat status;
-  unsigned char* contents = nullptr;
-  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
-    contents = static_cast<unsigned char*>(AllocateBuffer(static_cast<size_t>(status.st_size) + 1));
-  }
+  int fd = OpenRegularFile(mapped, O_RDONLY, &status);
+  if (fd < 0) return nullptr;
+  auto* contents =
+      static_cast<unsigned char*>(AllocateBuffer(static_cast<size_t>(status.st_size) + 1));
   size_t used = 0;
   while (contents != nullptr && used < static_cast<size_t>(status.st_size)) {
     ssize_t got = read(fd, contents + used, static_cast<size_t>(status.st_size) - used);

@@ -1,5 +1,6 @@
 // HKEY_LOCAL_MACHINE on Linux: what importing <prefix>/HKLM.reg, a registry export, into an empty
-// registry would leave there. A missing or unreadable file is an empty registry.
+// registry would leave there. A missing or unreadable file, or one that is not a regular file, is
+// an empty registry.
 #include "platform/registry.h"
 
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <cstring>
 
 #include "common/fixed_text.h"
+#include "platform/posix/open_file.h"
 #include "platform/posix/paths.h"
 #include "platform/posix/reg_file.h"
 
@@ -22,20 +24,17 @@ namespace {
 
 // Reads the whole file into a heap buffer (released by the caller); 0 when it cannot.
 int ReadWholeFile(const char* path, unsigned char** bytes, size_t* length) {
-  int descriptor = open(path, O_RDONLY | O_CLOEXEC);
-  if (descriptor < 0) return 0;
   struct stat status;
-  unsigned char* buffer = nullptr;
+  int descriptor = OpenRegularFile(path, O_RDONLY, &status);
+  if (descriptor < 0) return 0;
+  size_t capacity = static_cast<size_t>(status.st_size);
+  auto* buffer = static_cast<unsigned char*>(malloc(capacity + 1));
   size_t used = 0;
-  if (fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) {
-    size_t capacity = static_cast<size_t>(status.st_size);
-    buffer = static_cast<unsigned char*>(malloc(capacity + 1));
-    while (buffer != nullptr && used < capacity) {
-      ssize_t got = read(descriptor, buffer + used, capacity - used);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;  // a file cut while it is read is read as far as it goes
-      used += static_cast<size_t>(got);
-    }
+  while (buffer != nullptr && used < capacity) {
+    ssize_t got = read(descriptor, buffer + used, capacity - used);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;  // a file cut while it is read is read as far as it goes
+    used += static_cast<size_t>(got);
   }
   close(descriptor);
   if (buffer == nullptr) return 0;

@@ -1,11 +1,13 @@
 // Text files through the C runtime's own text-mode streams, opened with deny-none sharing so that
-// a log stays readable and writable by others while the launcher holds it.
+// a log stays readable and writable by others while the launcher holds it. Only disk files are
+// used.
 #include "platform/files.h"
 
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
 #include <sys/stat.h>
+#include <windows.h>
 
 #include <cstdio>
 
@@ -45,6 +47,11 @@ FILE* OpenStream(const char* path, TextFileMode mode) {
 TextFile* OpenTextFile(const char* path, TextFileMode mode) {
   FILE* stream = OpenStream(path, mode);
   if (stream == nullptr) return nullptr;
+  // Only a disk file is used: a pipe or a character device would block the run or never end.
+  if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))) != FILE_TYPE_DISK) {
+    fclose(stream);
+    return nullptr;
+  }
   auto* file = static_cast<TextFile*>(AllocateBuffer(sizeof(TextFile)));
   if (file == nullptr) {
     fclose(stream);
