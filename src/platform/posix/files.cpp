@@ -11,7 +11,10 @@
 //
 // A file starts with a small buffer, which holds any one run-log record whole, and moves to a
 // large one once it has filled the small one: the run's short writes then touch little memory,
-// and the installer log's merge still reads and writes in large blocks.
+// and the installer log's merge still reads and writes in large blocks. Writing goes through
+// platform/text_output.cpp, which writes whole lines only, each block in one write() on a file
+// opened with O_APPEND, so records of launchers running at once never overwrite or split each
+// other.
 #include "platform/files.h"
 
 #include <fcntl.h>
@@ -26,13 +29,13 @@
 #include "platform/memory.h"
 #include "platform/posix/open_file.h"
 #include "platform/posix/paths.h"
+#include "platform/text_output.h"
 
 namespace {
 
 constexpr size_t kSmallBufferSize = 4 * 1024;
-// Large blocks save system calls, most of all on the run log's side, which the merge writes.
+// Large blocks save system calls.
 constexpr size_t kLargeReadBufferSize = 64 * 1024;
-constexpr size_t kLargeWriteBufferSize = 1024 * 1024;
 constexpr unsigned char kEndOfFileByte = 26;
 
 // Sixteen bytes compared at once (a vector type of GCC and Clang, lowered to the target's SIMD).
@@ -43,12 +46,12 @@ using Lanes = unsigned char __attribute__((vector_size(16)));
 struct TextFile {
   int fd;
   bool reading;
-  bool ended;       // reading: end of file, byte 26 or a read error seen; nothing more is read
-  bool failed;      // writing: a write failed; what follows is dropped, as the caller is not told
-  size_t next;      // reading: first unread byte in `data`
-  size_t end;       // reading: end of the bytes read into `data`; writing: bytes waiting in `data`
-  size_t capacity;  // of `data`
+  bool ended;           // reading: end of file, byte 26 or a read error seen; nothing more is read
+  size_t next;          // reading: first unread byte in `data`
+  size_t end;           // reading: end of the bytes read into `data`
+  size_t capacity;      // of `data`
   unsigned char* data;  // `small`, or a large heap buffer once the file has filled `small`
+  TextOutput output;    // writing, which starts in `small` too
   unsigned char small[kSmallBufferSize];
 };
 
@@ -79,30 +82,15 @@ int OpenDescriptor(const char* path, TextFileMode mode) {
   return fd;
 }
 
-// Moves the file to a large buffer, keeping the bytes in `data`; stays with the small one when no
-// large one can be had.
+// Moves the file to a large read buffer, keeping the bytes in `data`; stays with the small one
+// when no large one can be had.
 void Enlarge(TextFile* file) {
   if (file->data != file->small) return;
-  size_t capacity = file->reading ? kLargeReadBufferSize : kLargeWriteBufferSize;
-  auto* large = static_cast<unsigned char*>(AllocateBuffer(capacity));
+  auto* large = static_cast<unsigned char*>(AllocateBuffer(kLargeReadBufferSize));
   if (large == nullptr) return;
   memcpy(large, file->small, file->end);
   file->data = large;
-  file->capacity = capacity;
-}
-
-// Writes out the waiting bytes; after a failure everything written to the file is dropped.
-void Flush(TextFile* file) {
-  size_t done = 0;
-  while (!file->failed && done < file->end) {
-    ssize_t written = write(file->fd, file->data + done, file->end - done);
-    if (written > 0) {
-      done += static_cast<size_t>(written);
-    } else if (written == 0 || errno != EINTR) {
-      file->failed = true;
-    }
-  }
-  file->end = 0;
+  file->capacity = kLargeReadBufferSize;
 }
 
 // Reads the next block once everything before it has been used; returns false at the end.
@@ -173,6 +161,7 @@ TextFile* OpenTextFile(const char* path, TextFileMode mode) {
   file->reading = mode == TextFileMode::kRead;
   file->capacity = kSmallBufferSize;
   file->data = file->small;
+  StartTextOutput(&file->output, file->small, sizeof file->small);
   return file;
 }
 
@@ -212,31 +201,26 @@ int ReadTextLine(TextFile* file, char* buffer, int capacity) {
   return copied > 0 ? 1 : 0;
 }
 
-void WriteText(TextFile* file, const char* text) {
-  if (file == nullptr || file->reading) return;
-  const char* at = text;
-  while (*at != '\0') {
-    // A line feed needs room for its CR LF pair, which is never split between two writes.
-    if (file->end + 2 > file->capacity) Enlarge(file);
-    if (file->end + 2 > file->capacity) Flush(file);
-    if (*at == '\n') {
-      file->data[file->end++] = '\r';
-      file->data[file->end++] = '\n';
-      ++at;
-      continue;
+bool WriteFileBytes(TextFile* file, const unsigned char* bytes, size_t count) {
+  while (count > 0) {
+    ssize_t written = write(file->fd, bytes, count);
+    if (written > 0) {
+      bytes += written;
+      count -= static_cast<size_t>(written);
+    } else if (written == 0 || errno != EINTR) {
+      return false;
     }
-    size_t run = static_cast<size_t>(strchrnul(at, '\n') - at);
-    size_t room = file->capacity - file->end;
-    if (run > room) run = room;
-    memcpy(file->data + file->end, at, run);
-    file->end += run;
-    at += run;
   }
+  return true;
+}
+
+void WriteText(TextFile* file, const char* text) {
+  if (file != nullptr && !file->reading) PutText(file, &file->output, text);
 }
 
 void CloseTextFile(TextFile* file) {
   if (file == nullptr) return;
-  if (!file->reading) Flush(file);
+  if (!file->reading) EndTextOutput(file, &file->output);
   close(file->fd);
   if (file->data != file->small) ReleaseBuffer(file->data);
   ReleaseBuffer(file);

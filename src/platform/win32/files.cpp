@@ -1,78 +1,124 @@
-// Text files through the C runtime's own text-mode streams, opened with deny-none sharing so that
-// a log stays readable and writable by others while the launcher holds it. Only disk files are
-// used.
+// Text files: read through the C runtime's own text-mode streams, written through a handle of our
+// own with the text-mode conversion of platform/text_output.cpp, so that each record reaches the
+// file in one write. Every file is opened with sharing for other readers and writers, and only a
+// disk file is used.
+//
+// The C runtime's append mode moves to the end and then writes, and its text mode writes in
+// pieces of about 1 KB: launchers running at once lost and overwrote each other's records. A
+// handle with append-only data access has the system put every write at the end as one piece.
+// Wine does the same in two steps (it reads the size, then writes there), so each write also holds
+// a lock on one byte far beyond any end of the file, which keeps launchers' writes apart there
+// too and touches no byte that anyone reads or writes.
 #include "platform/files.h"
 
-#include <fcntl.h>
 #include <io.h>
 #include <share.h>
-#include <sys/stat.h>
 #include <windows.h>
 
 #include <cstdio>
 
 #include "platform/memory.h"
+#include "platform/text_output.h"
+
+namespace {
+
+constexpr size_t kSmallBufferSize = 4 * 1024;
+constexpr DWORD kWriteLockOffsetHigh = 0x40000000;  // the byte at 2^62
+
+}  // namespace
 
 struct TextFile {
-  FILE* stream;
+  FILE* stream;   // reading
+  HANDLE handle;  // writing
+  TextOutput output;
+  unsigned char small[kSmallBufferSize];
 };
 
 namespace {
 
-// Opens for writing at the end without cutting the file: the fallback when appending fails.
-FILE* OpenAtEnd(const char* path) {
-  int fd = _sopen(path, _O_WRONLY | _O_CREAT | _O_TEXT, _SH_DENYNO, _S_IREAD | _S_IWRITE);
-  if (fd < 0) return nullptr;
-  FILE* stream = _lseek(fd, 0, SEEK_END) >= 0 ? _fdopen(fd, "wt") : nullptr;
-  if (stream == nullptr) _close(fd);
-  return stream;
-}
-
-FILE* OpenStream(const char* path, TextFileMode mode) {
-  switch (mode) {
-    case TextFileMode::kAppend:
-      return _fsopen(path, "at", _SH_DENYNO);
-    case TextFileMode::kWriteAtEnd:
-      return OpenAtEnd(path);
-    case TextFileMode::kCreateEmpty:
-      return _fsopen(path, "w", _SH_DENYNO);
-    case TextFileMode::kRead:
-      break;
+HANDLE OpenForWriting(const char* path, TextFileMode mode) {
+  // Locking a byte needs the right to read or write data; appending must not have the latter. The
+  // fallback, when appending is refused, needs only the right to write data: it writes at the end
+  // as it was when the file was opened.
+  DWORD access = FILE_READ_DATA | FILE_APPEND_DATA;
+  DWORD disposition = OPEN_ALWAYS;
+  if (mode == TextFileMode::kWriteAtEnd) access = FILE_WRITE_DATA;
+  if (mode == TextFileMode::kCreateEmpty) {
+    access = GENERIC_WRITE;
+    disposition = CREATE_ALWAYS;
   }
-  return _fsopen(path, "rt", _SH_DENYNO);
+  HANDLE handle = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  LARGE_INTEGER none = {};
+  if (mode == TextFileMode::kWriteAtEnd && !SetFilePointerEx(handle, none, nullptr, FILE_END)) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  return handle;
 }
 
 }  // namespace
 
 TextFile* OpenTextFile(const char* path, TextFileMode mode) {
-  FILE* stream = OpenStream(path, mode);
-  if (stream == nullptr) return nullptr;
-  // Only a disk file is used: a pipe or a character device would block the run or never end.
-  if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))) != FILE_TYPE_DISK) {
-    fclose(stream);
-    return nullptr;
-  }
   auto* file = static_cast<TextFile*>(AllocateBuffer(sizeof(TextFile)));
-  if (file == nullptr) {
-    fclose(stream);
+  if (file == nullptr) return nullptr;
+  file->stream = nullptr;
+  file->handle = nullptr;
+  HANDLE opened = nullptr;
+  if (mode == TextFileMode::kRead) {
+    file->stream = _fsopen(path, "rt", _SH_DENYNO);
+    if (file->stream != nullptr)
+      opened = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file->stream)));
+  } else {
+    file->handle = OpenForWriting(path, mode);
+    opened = file->handle;
+  }
+  // Only a disk file is used: a pipe or a character device would block the run or never end.
+  if (opened == nullptr || GetFileType(opened) != FILE_TYPE_DISK) {
+    if (file->stream != nullptr) fclose(file->stream);
+    if (file->handle != nullptr) CloseHandle(file->handle);
+    ReleaseBuffer(file);
     return nullptr;
   }
-  file->stream = stream;
+  StartTextOutput(&file->output, file->small, sizeof file->small);
   return file;
 }
 
 int ReadTextLine(TextFile* file, char* buffer, int capacity) {
-  if (file == nullptr || capacity <= 0) return 0;
+  if (file == nullptr || file->stream == nullptr || capacity <= 0) return 0;
   buffer[0] = '\0';
   return fgets(buffer, capacity, file->stream) != nullptr ? 1 : 0;
 }
 
+bool WriteFileBytes(TextFile* file, const unsigned char* bytes, size_t count) {
+  OVERLAPPED lock = {};
+  lock.OffsetHigh = kWriteLockOffsetHigh;
+  // Without the lock (a file system that has none) the write goes ahead all the same.
+  bool locked = LockFileEx(file->handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lock);
+  bool whole = true;
+  while (whole && count > 0) {
+    // The buffers hold far less than a DWORD can count.
+    DWORD written = 0;
+    whole =
+        WriteFile(file->handle, bytes, static_cast<DWORD>(count), &written, nullptr) && written > 0;
+    bytes += written;
+    count -= written;
+  }
+  if (locked) UnlockFileEx(file->handle, 0, 1, 0, &lock);
+  return whole;
+}
+
 void WriteText(TextFile* file, const char* text) {
-  if (file != nullptr) fputs(text, file->stream);
+  if (file != nullptr && file->handle != nullptr) PutText(file, &file->output, text);
 }
 
 void CloseTextFile(TextFile* file) {
   if (file == nullptr) return;
-  fclose(file->stream);
+  if (file->stream != nullptr) fclose(file->stream);
+  if (file->handle != nullptr) {
+    EndTextOutput(file, &file->output);
+    CloseHandle(file->handle);
+  }
   ReleaseBuffer(file);
 }
