@@ -711,8 +711,10 @@ TEST_F(Faults, LauncherStartedWithItsStreamsClosed) {
 
 // A launcher whose own folder cannot be known runs nothing: not the Installer.ini and installer
 // of an ancestor folder (a path over 259 characters, cut), nor those of the current folder, nor
-// any outside the drives. Its one record names no folder.
+// any outside the drives. Its one record names no folder. (On Windows the module-path service's
+// own test covers a path that does not fit.)
 TEST_F(Faults, LauncherFolderUnknown) {
+  if (leg->IsWine()) GTEST_SKIP() << "Linux only: Windows starts no program over 259 characters";
   enum class Start { kPlain, kDeleted, kWithoutProc };
   const struct Case {
     const char* what;
@@ -731,45 +733,34 @@ TEST_F(Faults, LauncherFolderUnknown) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    if (leg->IsWine() && c.start != Start::kPlain) continue;
-    if (leg->IsWine() && c.folder.rfind("drive_c/hotfix/d", 0) != 0) continue;
     if (c.start == Start::kWithoutProc && geteuid() != 0) continue;
     SetUp();
     const fs::path folder = root_ / c.folder;
     fs::create_directories(folder);
     WriteFile(folder / "Installer.ini", Ini(""));
     fs::copy_file(options.installer, folder / "kb1.exe", fs::copy_options::overwrite_existing);
-    int status = kNoExitStatus;
-    if (leg->IsWine()) {
-      fs::copy_file(options.launcher, folder / "setup.exe", fs::copy_options::overwrite_existing);
-      LaunchRequest request;
-      request.windowsCommandLine = "\"C:\\" + c.folder.substr(8) + "\\setup.exe\"";
-      std::replace(request.windowsCommandLine.begin(), request.windowsCommandLine.end(), '/', '\\');
-      status = leg->Run(request);
-    } else {
-      const fs::path launcher = folder / "setup";
-      fs::copy_file(options.launcher, launcher, fs::copy_options::overwrite_existing);
-      const std::string prefix = "HOTFIX_LAUNCHER_PREFIX=" + root_.string();
-      pid_t pid = fork();
-      if (pid == 0) {
-        putenv(const_cast<char*>(prefix.c_str()));
-        char* argv[] = {const_cast<char*>(launcher.c_str()), nullptr};
-        if (c.start == Start::kWithoutProc) {
-          if (unshare(CLONE_NEWNS) != 0 || mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
-            _exit(126);
-        }
-        if (c.start == Start::kDeleted) {
-          int fd = open(launcher.c_str(), O_RDONLY | O_CLOEXEC);
-          unlink(launcher.c_str());
-          fexecve(fd, argv, environ);
-        }
-        execv(argv[0], argv);
-        _exit(127);
+    const fs::path launcher = folder / "setup";
+    fs::copy_file(options.launcher, launcher, fs::copy_options::overwrite_existing);
+    const std::string prefix = "HOTFIX_LAUNCHER_PREFIX=" + root_.string();
+    pid_t pid = fork();
+    if (pid == 0) {
+      putenv(const_cast<char*>(prefix.c_str()));
+      char* argv[] = {const_cast<char*>(launcher.c_str()), nullptr};
+      if (c.start == Start::kWithoutProc) {
+        if (unshare(CLONE_NEWNS) != 0 || mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
+          _exit(126);
       }
-      int wait = 0;
-      waitpid(pid, &wait, 0);
-      status = WIFEXITED(wait) ? WEXITSTATUS(wait) : kNoExitStatus;
+      if (c.start == Start::kDeleted) {
+        int fd = open(launcher.c_str(), O_RDONLY | O_CLOEXEC);
+        unlink(launcher.c_str());
+        fexecve(fd, argv, environ);
+      }
+      execv(argv[0], argv);
+      _exit(127);
     }
+    int wait = 0;
+    waitpid(pid, &wait, 0);
+    int status = WIFEXITED(wait) ? WEXITSTATUS(wait) : kNoExitStatus;
     EXPECT_EQ(status, Status(-1));
     const std::string runLog = ReadFile(RunLog());
     std::string expected =

@@ -193,3 +193,15 @@ TEST(ProcessTest, CommandLineArrivesAsTheCRuntimeSplitsIt) {
 }
 
 }  // namespace
+
+// The executable's path comes whole or not at all: a cut one would name another folder.
+TEST(ModulePathTest, APathThatDoesNotFitIsNone) {
+  const std::string full = ModulePath();
+  ASSERT_FALSE(full.empty());
+  std::vector<char> exact(full.size() + 1, 'x');
+  ReadModulePath(exact.data(), static_cast<int>(exact.size()));
+  EXPECT_EQ(std::string(exact.data()), full);
+  std::vector<char> short1(full.size(), 'x');
+  ReadModulePath(short1.data(), static_cast<int>(short1.size()));
+  EXPECT_EQ(std::string(short1.data()), "");
+}
