@@ -770,10 +770,9 @@ TEST_F(Faults, LauncherFolderUnknown) {
   }
 }
 
-// Symbolic links planted at the run log's and the installer log's paths are never followed:
-// nothing they point to is emptied, appended to, read or created.
+// Symbolic links and second hard links planted at the run log's and the installer log's paths in
+// drive C's root are never used: nothing they lead to is emptied, appended to, read or created.
 TEST_F(Faults, PlantedLinksAreNotFollowed) {
-  if (leg->IsWine()) GTEST_SKIP() << "Linux only: the links are Linux symbolic links";
   const std::string runParams = "/no-log /exit:5";
   struct Case {
     const char* what;
@@ -781,14 +780,18 @@ TEST_F(Faults, PlantedLinksAreNotFollowed) {
     bool victimsExist;
     bool installed;
     int status;
+    bool hard;  // a second name of the victim rather than a symbolic link (Wine too)
   } cases[] = {
-      {"links to files", true, true, false, 5},
-      {"dangling links", true, false, false, 5},
-      {"links to files, check passes", true, true, true, 0},
-      {"installer log linked, run log a file", false, true, false, 5},
+      {"links to files", true, true, false, 5, false},
+      {"dangling links", true, false, false, 5, false},
+      {"links to files, check passes", true, true, true, 0, false},
+      {"installer log linked, run log a file", false, true, false, 5, false},
+      {"hard links to files", true, true, false, 5, true},
+      {"hard links to files, check passes", true, true, true, 0, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    if (leg->IsWine() && !c.hard) continue;  // wine sees Linux symbolic links as plain files
     SetUp();
     Prepare(Ini(runParams));
     if (c.installed) leg->WriteRegistry(kServer + kInstalled);
@@ -802,24 +805,27 @@ TEST_F(Faults, PlantedLinksAreNotFollowed) {
       WriteFile(runVictim, "victim of the run log\r\n");
       WriteFile(scratchVictim, "victim of the installer log\r\n");
     }
-    if (c.runLogLinked) {
-      fs::remove(RunLog());
-      fs::create_symlink(runVictim, RunLog());
-    }
-    fs::remove(ScratchLog());
-    fs::create_symlink(scratchVictim, ScratchLog());
+    auto plant = [&](const fs::path& victim, const fs::path& at) {
+      fs::remove(at);
+      c.hard ? fs::create_hard_link(victim, at) : fs::create_symlink(victim, at);
+    };
+    if (c.runLogLinked) plant(runVictim, RunLog());
+    plant(scratchVictim, ScratchLog());
     auto runTime = c.victimsExist ? fs::last_write_time(runVictim) : fs::file_time_type();
     auto scratchTime = c.victimsExist ? fs::last_write_time(scratchVictim) : fs::file_time_type();
 
     EXPECT_EQ(leg->Run({}), c.status);
 
+    auto stillLinked = [&](const fs::path& at, const fs::path& victim) {
+      return c.hard ? fs::equivalent(at, victim) : fs::read_symlink(at) == victim;
+    };
     if (c.runLogLinked) {
-      EXPECT_EQ(fs::read_symlink(RunLog()), runVictim);
+      EXPECT_TRUE(stillLinked(RunLog(), runVictim));
     } else {
       // The merge found nothing it could read: the victim's text is not in the run log.
       ExpectRunLog(Banner(runParams) + ExitRecords(runParams, "Exit code = 5") + kKeyMissing);
     }
-    EXPECT_EQ(fs::read_symlink(ScratchLog()), scratchVictim);
+    EXPECT_TRUE(stillLinked(ScratchLog(), scratchVictim));
     if (c.victimsExist) {
       EXPECT_EQ(ReadFile(runVictim), "victim of the run log\r\n");
       EXPECT_EQ(ReadFile(scratchVictim), "victim of the installer log\r\n");
@@ -831,6 +837,53 @@ TEST_F(Faults, PlantedLinksAreNotFollowed) {
     }
     EXPECT_EQ(ReadFile(root_ / "drive_c/Srv/server/patchinfo"), c.installed ? "KB1\r\n" : "");
     fs::remove_all(victims);
+  }
+}
+
+// Whatever the registry names and whatever links lie on the way, the patch-info file is found
+// inside the prefix, as the Windows path would find it on Windows: ".." stops at a drive's or a
+// share's root, a path without a drive is on drive C, code page 1252 text names a UTF-8 folder,
+// and links (absolute or climbing) are resolved as if the prefix were the root. The patch-info
+// file itself may be a link, as Windows follows one.
+TEST_F(Faults, PathsStayInsideThePrefix) {
+  if (leg->IsWine()) GTEST_SKIP() << "Linux only: the prefix is the Linux port's";
+  const struct Case {
+    const char* what;
+    std::string programPath;  // as it stands in a REGEDIT4 file
+    const char* folder;       // below the root, made with the server folder in it
+    const char* link;         // when set, made below the root, leading to `target`
+    const char* target;
+    const char* patchInfo;  // where the line lands, below the root
+  } cases[] = {
+      {"'..' above the drive's root", R"(C:\\..\\..\\..\\..\\Esc)", "drive_c/Esc", nullptr, nullptr,
+       "drive_c/Esc/server/patchinfo"},
+      {"no drive", R"(\\NoDrive)", "drive_c/NoDrive", nullptr, nullptr,
+       "drive_c/NoDrive/server/patchinfo"},
+      {"a share", R"(\\\\host\\share\\..\\..\\S)", "unc/host/share/S", nullptr, nullptr,
+       "unc/host/share/S/server/patchinfo"},
+      {"code page 1252", "C:\\\\Qor\xe9", "drive_c/Qor\xc3\xa9", nullptr, nullptr,
+       "drive_c/Qor\xc3\xa9/server/patchinfo"},
+      {"an absolute link", R"(C:\\Abs)", "real", "drive_c/Abs", "/real", "real/server/patchinfo"},
+      {"a link that climbs", R"(C:\\Up)", "up", "drive_c/Up", "../../../../../../../../up",
+       "up/server/patchinfo"},
+      {"the patch-info file a link", R"(C:\\Srv)", "drive_c/Srv", "drive_c/Srv/server/patchinfo",
+       "/store/kept", "store/kept"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    Prepare(Ini(""));
+    leg->WriteRegistry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qor\\SERVER]\r\n\"ProgramPath\"=\"" +
+                       c.programPath + "\"\r\n" + kInstalled);
+    fs::create_directories(root_ / c.folder / "server");
+    fs::create_directories(root_ / "store");
+    if (c.link != nullptr) fs::create_symlink(c.target, root_ / c.link);
+    EXPECT_EQ(leg->Run({}), 0);
+    EXPECT_EQ(ReadFile(root_ / c.patchInfo), "KB1\r\n");
+    for (const char* made : {"unc", "real", "up", "store", "drive_c/Esc", "drive_c/NoDrive",
+                             "drive_c/Qor\xc3\xa9", "drive_c/Abs", "drive_c/Up"}) {
+      fs::remove_all(root_ / made);
+    }
   }
 }
 

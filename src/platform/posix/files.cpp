@@ -4,10 +4,12 @@
 // Writing stores every "\n" as CR LF and every other byte (a CR, byte 26) unchanged. Reading
 // turns CR LF into "\n" (also when the pair straddles two reads), keeps a lone CR, and takes the
 // first byte 26 as the end of the file for good; a NUL byte is an ordinary byte. Each path is
-// mapped first (platform/posix/paths.h). The launcher runs privileged, so a symbolic link as the
-// last component of a path is refused in every mode: nothing elsewhere is emptied, appended to or
-// read through a planted link. Only regular files are used (platform/posix/open_file.h): a
-// directory, a FIFO or a device is a file that cannot be opened.
+// mapped first (platform/posix/paths.h) and opened inside the prefix (platform/posix/open_file.h),
+// links included. The launcher runs privileged, so in a drive's root folder, where anyone may
+// plant one, a symbolic link or a file with a second hard link is refused in every mode, checked
+// on the opened file before anything is emptied or written: nothing elsewhere is emptied,
+// appended to or read through it. Only regular files are used: a directory, a FIFO or a device is
+// a file that cannot be opened.
 //
 // A file starts with a small buffer, which holds any one run-log record whole, and moves to a
 // large one once it has filled the small one: the run's short writes then touch little memory,
@@ -18,6 +20,7 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <bit>
@@ -60,22 +63,29 @@ namespace {
 int OpenFlags(TextFileMode mode) {
   switch (mode) {
     case TextFileMode::kAppend:
-      return O_NOFOLLOW | O_WRONLY | O_APPEND | O_CREAT;
+      return O_WRONLY | O_APPEND | O_CREAT;
     case TextFileMode::kWriteAtEnd:
-      return O_NOFOLLOW | O_WRONLY | O_CREAT;
-    case TextFileMode::kCreateEmpty:
-      return O_NOFOLLOW | O_WRONLY | O_CREAT | O_TRUNC;
+    case TextFileMode::kCreateEmpty:  // emptied once the file is known to be the one meant
+      return O_WRONLY | O_CREAT;
     case TextFileMode::kRead:
       break;
   }
-  return O_NOFOLLOW | O_RDONLY;
+  return O_RDONLY;
 }
 
 int OpenDescriptor(const char* path, TextFileMode mode) {
   char mapped[kMappedPathCapacity];
   if (!MapPlatformPath(path, mapped, sizeof mapped)) return -1;
-  int fd = OpenRegularFile(mapped, OpenFlags(mode));
-  if (fd >= 0 && mode == TextFileMode::kWriteAtEnd && lseek(fd, 0, SEEK_END) < 0) {
+  // Anyone may put a link into a drive's root folder: a file there is used only when it is no
+  // link and has no other name, so that nothing elsewhere is emptied, appended to or read.
+  bool exposed = IsInDriveRoot(mapped);
+  struct stat status;
+  int fd = OpenRegularFile(mapped, OpenFlags(mode) | (exposed ? O_NOFOLLOW : 0), &status);
+  if (fd < 0) return -1;
+  bool usable = !exposed || status.st_nlink <= 1;
+  if (usable && mode == TextFileMode::kWriteAtEnd) usable = lseek(fd, 0, SEEK_END) >= 0;
+  if (usable && mode == TextFileMode::kCreateEmpty) usable = ftruncate(fd, 0) == 0;
+  if (!usable) {
     close(fd);
     return -1;
   }

@@ -5,6 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "common/fixed_text.h"
+#include "platform/posix/paths.h"
 
 namespace {
 
@@ -12,12 +17,108 @@ namespace {
 constexpr mode_t kNewFileMode = 0644;
 constexpr mode_t kOwnerReadWrite = S_IRUSR | S_IWUSR;
 
-int OpenOnce(const char* path, int flags) {
-  int fd;
-  do {
-    fd = open(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, kNewFileMode);
-  } while (fd < 0 && errno == EINTR);
+constexpr int kMostLinks = 40;     // as the kernel allows on one path
+constexpr int kMostFolders = 128;  // folders deep below the prefix
+
+// Opens `path` (a host path below the prefix) as if the prefix were the root of the file system:
+// each folder is opened through the one before it without following links, a symbolic link is
+// read and walked on from the prefix (an absolute one) or from its own folder, and ".." never
+// climbs above the prefix, so neither a link nor ".." leads out of it, whoever changes the folders
+// meanwhile. The last component is opened with `flags`; with O_NOFOLLOW a link there is refused.
+int OpenInsidePrefix(const char* path, int flags) {
+  const char* prefix = PlatformPrefix();
+  size_t prefixLength = strlen(prefix);
+  while (prefixLength > 1 && prefix[prefixLength - 1] == '/') --prefixLength;
+  if (strncmp(path, prefix, prefixLength) != 0 || path[prefixLength] != '/') {
+    errno = EXDEV;
+    return -1;
+  }
+  char pending[2 * PATH_MAX];  // what is left to walk
+  if (!CopyBounded(pending, sizeof pending, path + prefixLength)) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  int folders[kMostFolders];
+  int depth = 0;
+  folders[0] = open(prefix, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (folders[0] < 0) return -1;
+  int links = 0;
+  int fd = -1;
+  size_t at = 0;
+  for (;;) {
+    while (pending[at] == '/') ++at;
+    size_t length = strcspn(pending + at, "/");
+    if (length == 0) {
+      errno = EISDIR;  // the path names a folder
+      break;
+    }
+    char name[NAME_MAX + 1];
+    if (length > NAME_MAX) {
+      errno = ENAMETOOLONG;
+      break;
+    }
+    memcpy(name, pending + at, length);
+    name[length] = '\0';
+    at += length;
+    bool last = pending[at + strspn(pending + at, "/")] == '\0';
+    if (strcmp(name, ".") == 0) continue;
+    if (strcmp(name, "..") == 0) {
+      if (depth > 0) close(folders[depth--]);
+      continue;
+    }
+    char target[PATH_MAX];
+    ssize_t targetLength = -1;
+    if (last) {
+      do {
+        fd = openat(folders[depth], name, flags | O_NOFOLLOW, kNewFileMode);
+      } while (fd < 0 && errno == EINTR);
+      if (fd >= 0 || errno != ELOOP || (flags & O_NOFOLLOW) != 0) break;
+      targetLength = readlinkat(folders[depth], name, target, sizeof target);
+    } else {
+      int next = openat(folders[depth], name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+      struct stat status;
+      if (next < 0 || fstat(next, &status) != 0) {
+        if (next >= 0) close(next);
+        break;
+      }
+      if (S_ISDIR(status.st_mode) && depth + 1 < kMostFolders) {
+        folders[++depth] = next;
+        continue;
+      }
+      if (S_ISLNK(status.st_mode)) targetLength = readlinkat(next, "", target, sizeof target);
+      close(next);
+      if (!S_ISLNK(status.st_mode)) {
+        errno = S_ISDIR(status.st_mode) ? ENAMETOOLONG : ENOTDIR;
+        break;
+      }
+    }
+    // A link: its target takes its place, walked from the prefix when it is absolute.
+    if (targetLength <= 0 || static_cast<size_t>(targetLength) >= sizeof target ||
+        ++links > kMostLinks) {
+      if (links > kMostLinks) errno = ELOOP;
+      break;
+    }
+    target[targetLength] = '\0';
+    char rest[sizeof pending];
+    if (!CopyBounded(rest, sizeof rest, target) || !AppendBounded(rest, sizeof rest, "/") ||
+        !AppendBounded(rest, sizeof rest, pending + at) ||
+        !CopyBounded(pending, sizeof pending, rest)) {
+      errno = ENAMETOOLONG;
+      break;
+    }
+    at = 0;
+    if (target[0] == '/') {
+      while (depth > 0) close(folders[depth--]);
+    }
+  }
+  int saved = errno;
+  while (depth >= 0) close(folders[depth--]);
+  errno = saved;
   return fd;
+}
+
+int OpenOnce(const char* path, int flags) {
+  return OpenInsidePrefix(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
 }
 
 }  // namespace
@@ -30,7 +131,8 @@ int OpenRegularFile(const char* path, int flags, struct stat* status) {
   if (fd < 0 && errno == ENOENT && (flags & O_CREAT) != 0) {
     fd = OpenOnce(path, flags | O_EXCL);
     created = fd >= 0;
-    if (fd < 0 && errno == EEXIST) fd = OpenOnce(path, flags & ~O_CREAT);
+    // A link there, or a file made meanwhile: open it as it is, creating a link's missing target.
+    if (fd < 0 && errno == EEXIST) fd = OpenOnce(path, flags);
   }
   if (fd < 0) return -1;
   struct stat own;

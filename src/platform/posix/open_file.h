@@ -1,12 +1,14 @@
-// How every file the Linux port reads or writes is opened: never blocking on the open, and used
-// only when it is a regular file, so that a FIFO or a device planted at a fixed path is a file
-// that cannot be opened rather than a wait without end or an endless stream.
+// How every file the Linux port reads or writes is opened: inside the prefix, links and ".."
+// included, never blocking on the open, and used only when it is a regular file, so that a FIFO or
+// a device planted at a fixed path is a file that cannot be opened rather than a wait without end
+// or an endless stream.
 #pragma once
 
 #include <sys/stat.h>
 
-/// Opens the Linux path `path` with the open(2) `flags` (O_CREAT with a default mode), without
-/// blocking, and keeps it only when it is a regular file; the descriptor is close-on-exec and
+/// Opens the host path `path`, which lies below the prefix, with the open(2) `flags` (O_CREAT with
+/// a default mode; O_NOFOLLOW refuses a link as the last component), resolving every link and ".."
+/// as if the prefix were the root, without blocking, and keeps it only when it is a regular file; the descriptor is close-on-exec and
 /// blocking again. A file it creates is made readable and writable by its owner whatever the
 /// umask. Fills *status when given. Returns the descriptor, or -1 when the file cannot be opened.
 int OpenRegularFile(const char* path, int flags, struct stat* status = nullptr);

@@ -75,6 +75,13 @@ int MapPlatformPath(const char* path, char* mapped, size_t capacity) {
   return AppendComponents(rest, mapped, capacity) ? 1 : 0;
 }
 
+bool IsInDriveRoot(const char* mapped) {
+  size_t length = strlen(PlatformPrefix());
+  const char* rest = mapped + length;
+  return strncmp(mapped, PlatformPrefix(), length) == 0 && strncmp(rest, "/drive_", 7) == 0 &&
+         rest[7] != '\0' && rest[8] == '/' && rest[9] != '\0' && strchr(rest + 9, '/') == nullptr;
+}
+
 int WindowsPathOfHostPath(const char* hostPath, char* path, size_t capacity) {
   if (!CopyBounded(path, capacity, "")) return 0;
   char prefix[PATH_MAX];

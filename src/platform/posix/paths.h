@@ -23,5 +23,8 @@ int MapPlatformPath(const char* path, char* mapped, size_t capacity);
 /// prefix; returns 1, or 0 when it lies elsewhere, holds a backslash or a character that code page
 /// 1252 lacks, or would not fit.
 int WindowsPathOfHostPath(const char* hostPath, char* path, size_t capacity);
+/// Says whether a host path from MapPlatformPath names an entry in the root folder of a drive,
+/// which any user may write to on Windows.
+bool IsInDriveRoot(const char* mapped);
 /// The prefix under which drives and HKLM.reg lie.
 const char* PlatformPrefix();

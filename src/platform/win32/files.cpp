@@ -1,7 +1,7 @@
 // Text files: read through the C runtime's own text-mode streams, written through a handle of our
 // own with the text-mode conversion of platform/text_output.cpp, so that each record reaches the
 // file in one write. Every file is opened with sharing for other readers and writers, and only a
-// disk file is used.
+// disk file is used; in a drive's root folder, no link and no file with a second name.
 //
 // The C runtime's append mode moves to the end and then writes, and its text mode writes in
 // pieces of about 1 KB: launchers running at once lost and overwrote each other's records. A
@@ -11,11 +11,12 @@
 // too and touches no byte that anyone reads or writes.
 #include "platform/files.h"
 
+#include <fcntl.h>
 #include <io.h>
-#include <share.h>
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/memory.h"
 #include "platform/text_output.h"
@@ -36,22 +37,47 @@ struct TextFile {
 
 namespace {
 
-HANDLE OpenForWriting(const char* path, TextFileMode mode) {
+// Says whether a path names an entry in the root folder of a drive ("c:\tmp.log"), which any
+// user may write to.
+bool IsInDriveRoot(const char* path) {
+  return path[0] != '\0' && path[1] == ':' && (path[2] == '\\' || path[2] == '/') &&
+         path[3] != '\0' && strpbrk(path + 3, "\\/") == nullptr;
+}
+
+HANDLE OpenHandle(const char* path, TextFileMode mode) {
   // Locking a byte needs the right to read or write data; appending must not have the latter. The
   // fallback, when appending is refused, needs only the right to write data: it writes at the end
   // as it was when the file was opened.
   DWORD access = FILE_READ_DATA | FILE_APPEND_DATA;
   DWORD disposition = OPEN_ALWAYS;
   if (mode == TextFileMode::kWriteAtEnd) access = FILE_WRITE_DATA;
-  if (mode == TextFileMode::kCreateEmpty) {
-    access = GENERIC_WRITE;
-    disposition = CREATE_ALWAYS;
+  if (mode == TextFileMode::kCreateEmpty) access = GENERIC_WRITE;  // emptied once checked
+  if (mode == TextFileMode::kRead) {
+    access = GENERIC_READ;
+    disposition = OPEN_EXISTING;
   }
-  HANDLE handle = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Anyone may put a link into a drive's root folder: a file there is used only when it is no
+  // symbolic link, junction or other reparse point and has no other name, so that nothing
+  // elsewhere is emptied, appended to or read.
+  bool exposed = IsInDriveRoot(path);
+  HANDLE handle = CreateFileA(
+      path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, disposition,
+      FILE_ATTRIBUTE_NORMAL | (exposed ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  // Only a disk file is used: a pipe or a character device would block the run or never end.
+  bool usable = GetFileType(handle) == FILE_TYPE_DISK;
+  BY_HANDLE_FILE_INFORMATION information;
+  if (usable && exposed) {
+    usable = GetFileInformationByHandle(handle, &information) &&
+             (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+             information.nNumberOfLinks <= 1;
+  }
   LARGE_INTEGER none = {};
-  if (mode == TextFileMode::kWriteAtEnd && !SetFilePointerEx(handle, none, nullptr, FILE_END)) {
+  if (usable && mode == TextFileMode::kWriteAtEnd) {
+    usable = SetFilePointerEx(handle, none, nullptr, FILE_END);
+  }
+  if (usable && mode == TextFileMode::kCreateEmpty) usable = SetEndOfFile(handle);
+  if (!usable) {
     CloseHandle(handle);
     return nullptr;
   }
@@ -63,21 +89,23 @@ HANDLE OpenForWriting(const char* path, TextFileMode mode) {
 TextFile* OpenTextFile(const char* path, TextFileMode mode) {
   auto* file = static_cast<TextFile*>(AllocateBuffer(sizeof(TextFile)));
   if (file == nullptr) return nullptr;
-  file->stream = nullptr;
-  file->handle = nullptr;
-  HANDLE opened = nullptr;
-  if (mode == TextFileMode::kRead) {
-    file->stream = _fsopen(path, "rt", _SH_DENYNO);
-    if (file->stream != nullptr)
-      opened = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file->stream)));
+  HANDLE handle = OpenHandle(path, mode);
+  if (handle != nullptr && mode == TextFileMode::kRead) {
+    // Reading goes through the C runtime's text mode, on the handle that was checked.
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_TEXT);
+    file->stream = fd >= 0 ? _fdopen(fd, "rt") : nullptr;
+    if (file->stream == nullptr) {
+      if (fd >= 0) {
+        _close(fd);
+      } else {
+        CloseHandle(handle);
+      }
+      handle = nullptr;
+    }
   } else {
-    file->handle = OpenForWriting(path, mode);
-    opened = file->handle;
+    file->handle = handle;
   }
-  // Only a disk file is used: a pipe or a character device would block the run or never end.
-  if (opened == nullptr || GetFileType(opened) != FILE_TYPE_DISK) {
-    if (file->stream != nullptr) fclose(file->stream);
-    if (file->handle != nullptr) CloseHandle(file->handle);
+  if (handle == nullptr) {
     ReleaseBuffer(file);
     return nullptr;
   }
