@@ -17,12 +17,13 @@ void ReadModulePath(char* buffer, int capacity) {
   ssize_t length = readlink("/proc/self/exe", host, sizeof host);
   if (length <= 0 || static_cast<size_t>(length) >= sizeof host) return;
   host[length] = '\0';
-  // A launcher deleted or replaced since it started no longer lies at that path (the kernel then
-  // names it "... (deleted)"): there is no folder of its own to read.
+  // A launcher deleted since it started is named "<path> (deleted)": it no longer has a folder
+  // of its own to read.
+  static constexpr char kDeleted[] = " (deleted)";
+  size_t suffix = sizeof kDeleted - 1;
   struct stat named;
-  struct stat running;
-  if (stat(host, &named) != 0 || stat("/proc/self/exe", &running) != 0 ||
-      named.st_dev != running.st_dev || named.st_ino != running.st_ino) {
+  if ((static_cast<size_t>(length) >= suffix && strcmp(host + length - suffix, kDeleted) == 0) ||
+      stat(host, &named) != 0) {
     return;
   }
   char path[kMappedPathCapacity];
