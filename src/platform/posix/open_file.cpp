@@ -1,10 +1,12 @@
-// Opening files on Linux without blocking and only as regular files.
+// Opening files on Linux without blocking and only as regular files, and reading them whole.
 #include "platform/posix/open_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "platform/memory.h"
 
 namespace {
 
@@ -46,4 +48,27 @@ int OpenRegularFile(const char* path, int flags, struct stat* status) {
     return -1;
   }
   return fd;
+}
+
+unsigned char* ReadRegularFile(const char* path, size_t* size) {
+  struct stat status;
+  int fd = OpenRegularFile(path, O_RDONLY, &status);
+  if (fd < 0) return nullptr;
+  size_t capacity = static_cast<size_t>(status.st_size);
+  auto* contents = static_cast<unsigned char*>(AllocateBuffer(capacity + 1));
+  size_t used = 0;
+  while (contents != nullptr && used < capacity) {
+    ssize_t got = read(fd, contents + used, capacity - used);
+    if (got > 0) {
+      used += static_cast<size_t>(got);
+    } else if (got == 0) {
+      break;  // the file shrank while it was read
+    } else if (errno != EINTR) {
+      ReleaseBuffer(contents);
+      contents = nullptr;
+    }
+  }
+  close(fd);
+  *size = used;
+  return contents;
 }

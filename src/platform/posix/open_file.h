@@ -5,8 +5,16 @@
 
 #include <sys/stat.h>
 
+#include <cstddef>
+
 /// Opens the Linux path `path` with the open(2) `flags` (O_CREAT with a default mode), without
 /// blocking, and keeps it only when it is a regular file; the descriptor is close-on-exec and
 /// blocking again. A file it creates is made readable and writable by its owner whatever the
 /// umask. Fills *status when given. Returns the descriptor, or -1 when the file cannot be opened.
 int OpenRegularFile(const char* path, int flags, struct stat* status = nullptr);
+
+/// Reads the regular file at the Linux path `path` whole into a buffer from AllocateBuffer, with
+/// one NUL byte after the contents (release it with ReleaseBuffer), and sets *size to the bytes
+/// read: a file cut while it is read is read as far as it goes. Returns nullptr when the file
+/// cannot be opened or read, or memory runs out.
+unsigned char* ReadRegularFile(const char* path, size_t* size);
