@@ -159,7 +159,15 @@ TEST_F(RegFileTest, ValueData) {
 
 // Names match without regard to case; the last line for a name decides.
 TEST_F(RegFileTest, ValueNames) {
+  // Enough values and text to grow both of the key's stores: the first value survives each move.
+  std::string many = "[HKLM\\A]";
+  for (int i = 0; i < 40; ++i) {
+    many += "\n\"v" + std::to_string(i) + "\"=\"" +
+            std::string(40, static_cast<char>('a' + i % 26)) + "\"";
+  }
+  const std::string firstBytes = std::string(40, 'a') + '\0';
   ExpectRows({
+      {"first of many values", Form::kAnsi, many, "A", "v0", true, true, 1, firstBytes},
       {"default value", Form::kAnsi, "[HKLM\\A]\n@=\"d\"", "A", "", true, true, 1, "d\0"sv},
       {"escaped name", Form::kAnsi, R"([HKLM\A]
 "n \"q\" \\"="v")",
@@ -233,9 +241,11 @@ TEST_F(RegFileTest, HeadersAndEncodings) {
        true, true, 1, "1\0"sv},
       {"UTF-16 hex(1) bytes", Form::kUtf16, "[HKLM\\A]\n\"v\"=hex(1):68,00,69,00,00,00", "A", "v",
        true, true, 1, "hi\0"sv},
-      {"UTF-16 beyond Latin-1", Form::kUtf16,
-       "[HKLM\\A]\n\"v\"=hex(2):ac,20,3d,d8,00,de,00,01,00,00", "A", "v", true, true, 2,
-       "\x80??\0"sv},
+      {"UTF-16 U+0081 text", Form::kUtf16, "[HKLM\\A]\n\"v\"=\"a\x81z\"", "A", "v", true, true, 1,
+       "a\x81z\0"sv},
+      {"UTF-16 beyond 1252: a '?' per unit", Form::kUtf16,
+       "[HKLM\\A]\n\"v\"=hex(2):ac,20,3d,d8,00,de,2d,4e,00,00", "A", "v", true, true, 2,
+       "\x80???\0"sv},
       {"UTF-16 hex(7), odd byte", Form::kUtf16, "[HKLM\\A]\n\"v\"=hex(7):61,00,00,00,62", "A", "v",
        true, true, 7, "a\0"sv},
       {"UTF-16 binary as is", Form::kUtf16, "[HKLM\\A]\n\"v\"=hex:68,00", "A", "v", true, true, 3,

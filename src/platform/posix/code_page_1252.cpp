@@ -49,6 +49,14 @@ unsigned char AnsiOfUnicode(uint32_t codePoint) {
   return '?';
 }
 
+size_t AnsiOfUtf16(const unsigned char* from, size_t units, unsigned char* to) {
+  // Each unit is read before its byte is written, and byte i lies at or before unit i.
+  for (size_t i = 0; i < units; ++i) {
+    to[i] = AnsiOfUnicode(from[2 * i] | static_cast<uint32_t>(from[2 * i + 1]) << 8);
+  }
+  return units;
+}
+
 int Utf8OfAnsi(const char* text, char* out, size_t capacity) {
   size_t used = 0;
   for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {

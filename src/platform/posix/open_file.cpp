@@ -1,4 +1,4 @@
-// Opening files on Linux without blocking and only as regular files.
+// Opening files on Linux without blocking and only as regular files, and reading them whole.
 #include "platform/posix/open_file.h"
 
 #include <fcntl.h>
@@ -10,6 +10,8 @@
 
 #include "common/fixed_text.h"
 #include "platform/posix/paths.h"
+
+#include "platform/memory.h"
 
 namespace {
 
@@ -148,4 +150,27 @@ int OpenRegularFile(const char* path, int flags, struct stat* status) {
     return -1;
   }
   return fd;
+}
+
+unsigned char* ReadRegularFile(const char* path, size_t* size) {
+  struct stat status;
+  int fd = OpenRegularFile(path, O_RDONLY, &status);
+  if (fd < 0) return nullptr;
+  size_t capacity = static_cast<size_t>(status.st_size);
+  auto* contents = static_cast<unsigned char*>(AllocateBuffer(capacity + 1));
+  size_t used = 0;
+  while (contents != nullptr && used < capacity) {
+    ssize_t got = read(fd, contents + used, capacity - used);
+    if (got > 0) {
+      used += static_cast<size_t>(got);
+    } else if (got == 0) {
+      break;  // the file shrank while it was read
+    } else if (errno != EINTR) {
+      ReleaseBuffer(contents);
+      contents = nullptr;
+    }
+  }
+  close(fd);
+  *size = used;
+  return contents;
 }

@@ -2,7 +2,8 @@
 // GetPrivateProfileStringA gives on Windows for the same file.
 //
 // The file is read whole. A UTF-16LE file (BOM FF FE) is turned into code page 1252 by Windows'
-// table (platform/posix/code_page_1252.h); a UTF-16 unit that 1252 lacks becomes '?'.
+// table (platform/posix/code_page_1252.h), one byte per UTF-16 unit: a unit that 1252 lacks, each
+// half of a surrogate pair included, becomes '?'.
 // Any other file is taken byte for byte, a UTF-8 BOM included, so that a header on line 1 after
 // such a BOM is not seen, as on Windows. Lines end at LF, CR LF or a lone CR; blanks, tabs, CR and
 // byte 26 around a line are dropped and empty lines skipped. A header is a line that starts with
@@ -13,11 +14,6 @@
 // section "". A value loses one pair of matching outer quotes (' or ") and ends at a NUL byte.
 #include "platform/profile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstddef>
 #include <cstring>
 
@@ -65,43 +61,6 @@ bool SameName(Span found, Span wanted) {
   return true;
 }
 
-// Turns the UTF-16LE text after the BOM into code page 1252 in place, one byte per UTF-16 unit as
-// the system's conversion does (so each half of a surrogate pair becomes a '?'); returns the
-// length.
-size_t DecodeUtf16(unsigned char* bytes, size_t size) {
-  size_t out = 0;
-  for (size_t at = 2; at + 1 < size; at += 2) {
-    bytes[out++] = AnsiOfUnicode(bytes[at] | bytes[at + 1] << 8);
-  }
-  return out;
-}
-
-// Reads the whole regular file at `path` into a new buffer; returns nullptr when it cannot.
-unsigned char* ReadWholeFile(const char* path, size_t* size) {
-  char mapped[kMappedPathCapacity];
-  if (!MapPlatformPath(path, mapped, sizeof mapped)) return nullptr;
-  struct stat status;
-  int fd = OpenRegularFile(mapped, O_RDONLY, &status);
-  if (fd < 0) return nullptr;
-  auto* contents =
-      static_cast<unsigned char*>(AllocateBuffer(static_cast<size_t>(status.st_size) + 1));
-  size_t used = 0;
-  while (contents != nullptr && used < static_cast<size_t>(status.st_size)) {
-    ssize_t got = read(fd, contents + used, static_cast<size_t>(status.st_size) - used);
-    if (got > 0) {
-      used += static_cast<size_t>(got);
-    } else if (got == 0) {
-      break;  // the file shrank while it was read
-    } else if (errno != EINTR) {
-      ReleaseBuffer(contents);
-      contents = nullptr;
-    }
-  }
-  close(fd);
-  *size = used;
-  return contents;
-}
-
 // Finds the value of the first `key` line in the first section named `section`.
 bool FindValue(Span text, Span section, Span key, Span* value) {
   bool inSection = section.begin == section.end;  // the unnamed section before any header
@@ -139,7 +98,9 @@ int ReadProfileText(unsigned char* contents, size_t size, const char* section, c
                     char* buffer, int capacity) {
   if (capacity <= 0) return 0;
   buffer[0] = '\0';
-  if (size >= 2 && contents[0] == 0xFF && contents[1] == 0xFE) size = DecodeUtf16(contents, size);
+  if (size >= 2 && contents[0] == 0xFF && contents[1] == 0xFE) {
+    size = AnsiOfUtf16(contents + 2, (size - 2) / 2, contents);  // a cut last unit is dropped
+  }
   const char* text = reinterpret_cast<const char*>(contents);
   Span value;
   if (!FindValue({text, text + size}, TrimmedName(section), TrimmedName(key), &value)) return 0;
@@ -161,8 +122,10 @@ int ReadProfileString(const char* section, const char* key, char* buffer, int ca
                       const char* path) {
   if (capacity <= 0) return 0;
   buffer[0] = '\0';
+  char mapped[kMappedPathCapacity];
+  if (!MapPlatformPath(path, mapped, sizeof mapped)) return 0;
   size_t size = 0;
-  unsigned char* contents = ReadWholeFile(path, &size);
+  unsigned char* contents = ReadRegularFile(mapped, &size);
   if (contents == nullptr) return 0;
   int copied = ReadProfileText(contents, size, section, key, buffer, capacity);
   ReleaseBuffer(contents);

@@ -4,9 +4,10 @@
 // What the import accepts (the registry editor's behaviour, as far as the launcher can meet it):
 // - The first line is exactly "Windows Registry Editor Version 5.00" or "REGEDIT4"; any other
 //   file is an empty registry. A file that starts with FF FE is UTF-16LE and is first converted
-//   to code page 1252, the ANSI code page the port stands for (characters 1252 lacks become '?');
-//   any other file is 8-bit text whose bytes are taken as they are. A cut UTF-16 file loses only
-//   its incomplete last character. Lines end in CR LF, LF or CR.
+//   to code page 1252, the ANSI code page the port stands for, one byte per UTF-16 unit as the
+//   registry's ANSI queries convert (a unit 1252 lacks, each half of a surrogate pair included,
+//   becomes '?'); any other file is 8-bit text whose bytes are taken as they are. A cut UTF-16
+//   file loses only its incomplete last unit. Lines end in CR LF, LF or CR.
 // - "[HKEY_LOCAL_MACHINE\path]" (root also "HKLM", in any case) opens a key and creates it with
 //   its parents; "[-...]" deletes a key with all its subkeys. Leading blanks, a trailing
 //   backslash, empty path components and anything after the last ']' are ignored. A key line of
@@ -24,9 +25,10 @@
 //   earlier one.
 #include "platform/posix/reg_file.h"
 
-#include <cstdlib>
+#include <cstdint>
 #include <cstring>
 
+#include "platform/memory.h"
 #include "platform/posix/code_page_1252.h"
 #include "platform/registry.h"
 
@@ -119,19 +121,6 @@ bool StartsWith(const char* p, const char* end, const char* prefix) {
   return static_cast<size_t>(end - p) >= length && memcmp(p, prefix, length) == 0;
 }
 
-// Converts `units` UTF-16LE code units to code page 1252 and returns the bytes written. Each
-// character gives at most one byte, so `to` may be `from` itself.
-size_t AnsiFromUtf16(const unsigned char* from, size_t units, unsigned char* to) {
-  size_t written = 0;
-  for (size_t i = 0; i < units; ++i) {
-    uint32_t unit = from[2 * i] | (static_cast<uint32_t>(from[2 * i + 1]) << 8);
-    bool pairFollows = i + 1 < units && (from[2 * i + 3] & 0xFC) == 0xDC;
-    if (unit >= 0xD800 && unit <= 0xDBFF && pairFollows) ++i;  // one character, which 1252 lacks
-    to[written++] = AnsiOfUnicode(unit);
-  }
-  return written;
-}
-
 // Reads the next line without its line end; false at the end of the text.
 bool ReadLine(Import* import, const char** line, const char** lineEnd) {
   if (import->next >= import->end) return false;
@@ -221,7 +210,7 @@ bool ReservePool(RegFileKey* key, size_t more) {
     if (capacity > SIZE_MAX / 2) return false;
     capacity *= 2;
   }
-  void* grown = realloc(key->pool, capacity);
+  void* grown = ResizeBuffer(key->pool, key->poolCapacity, capacity);
   if (grown == nullptr) return false;
   key->pool = static_cast<unsigned char*>(grown);
   key->poolCapacity = capacity;
@@ -244,7 +233,8 @@ bool AppendValue(RegFileKey* key, const StoredValue& value) {
   if (key->valueCount == key->valueCapacity) {
     size_t capacity = key->valueCapacity != 0 ? key->valueCapacity * 2 : kFirstValueCapacity;
     void* grown = capacity < SIZE_MAX / sizeof(StoredValue)
-                      ? realloc(key->values, capacity * sizeof(StoredValue))
+                      ? ResizeBuffer(key->values, key->valueCapacity * sizeof(StoredValue),
+                                     capacity * sizeof(StoredValue))
                       : nullptr;
     if (grown == nullptr) {
       key->outOfMemory = true;
@@ -388,7 +378,7 @@ void ApplyValueLine(Import* import, const char* p, const char* end) {
     if (ok && import->unicodeHexText && IsTextType(value.type)) {
       size_t units = (key->poolUsed - value.dataAt) / 2;
       unsigned char* data = key->pool + value.dataAt;
-      key->poolUsed = value.dataAt + AnsiFromUtf16(data, units, data);
+      key->poolUsed = value.dataAt + AnsiOfUtf16(data, units, data);
     }
   } else {
     ok = false;
@@ -425,7 +415,7 @@ bool IsLine(const char* line, const char* end, const char* text) {
 }  // namespace
 
 RegFileKey* ImportRegFileKey(const unsigned char* file, size_t length, const char* path) {
-  RegFileKey* key = static_cast<RegFileKey*>(calloc(1, sizeof(RegFileKey)));
+  auto* key = static_cast<RegFileKey*>(AllocateBuffer(sizeof(RegFileKey)));
   if (key == nullptr) return nullptr;
   Import import = {};
   import.key = key;
@@ -435,13 +425,13 @@ RegFileKey* ImportRegFileKey(const unsigned char* file, size_t length, const cha
   bool utf16 = length >= 2 && file[0] == 0xFF && file[1] == 0xFE;
   if (utf16) {
     size_t units = (length - 2) / 2;  // a cut last unit is dropped
-    converted = static_cast<unsigned char*>(malloc(units + 1));
+    converted = static_cast<unsigned char*>(AllocateBuffer(units + 1));
     if (converted == nullptr) {
       ReleaseRegFileKey(key);
       return nullptr;
     }
     import.next = reinterpret_cast<const char*>(converted);
-    import.end = import.next + AnsiFromUtf16(file + 2, units, converted);
+    import.end = import.next + AnsiOfUtf16(file + 2, units, converted);
   } else {
     import.next = reinterpret_cast<const char*>(file);
     import.end = import.next + length;
@@ -453,7 +443,7 @@ RegFileKey* ImportRegFileKey(const unsigned char* file, size_t length, const cha
     import.unicodeHexText = utf16 && version5;
     if (version5 || IsLine(header, headerEnd, kVersion4Header)) ApplyLines(&import);
   }
-  free(converted);
+  ReleaseBuffer(converted);
   if (key->outOfMemory || !key->exists) {
     ReleaseRegFileKey(key);
     return nullptr;
@@ -479,7 +469,7 @@ int FindRegFileValue(const RegFileKey* key, const char* name, uint32_t* type,
 
 void ReleaseRegFileKey(RegFileKey* key) {
   if (key == nullptr) return;
-  free(key->values);
-  free(key->pool);
-  free(key);
+  ReleaseBuffer(key->values);
+  ReleaseBuffer(key->pool);
+  ReleaseBuffer(key);
 }

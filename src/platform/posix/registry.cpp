@@ -3,15 +3,10 @@
 // an empty registry.
 #include "platform/registry.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "common/fixed_text.h"
+#include "platform/memory.h"
 #include "platform/posix/open_file.h"
 #include "platform/posix/paths.h"
 #include "platform/posix/reg_file.h"
@@ -20,44 +15,19 @@ struct RegistryKey {
   RegFileKey* values;
 };
 
-namespace {
-
-// Reads the whole file into a heap buffer (released by the caller); 0 when it cannot.
-int ReadWholeFile(const char* path, unsigned char** bytes, size_t* length) {
-  struct stat status;
-  int descriptor = OpenRegularFile(path, O_RDONLY, &status);
-  if (descriptor < 0) return 0;
-  size_t capacity = static_cast<size_t>(status.st_size);
-  auto* buffer = static_cast<unsigned char*>(malloc(capacity + 1));
-  size_t used = 0;
-  while (buffer != nullptr && used < capacity) {
-    ssize_t got = read(descriptor, buffer + used, capacity - used);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;  // a file cut while it is read is read as far as it goes
-    used += static_cast<size_t>(got);
-  }
-  close(descriptor);
-  if (buffer == nullptr) return 0;
-  *bytes = buffer;
-  *length = used;
-  return 1;
-}
-
-}  // namespace
-
 RegistryKey* OpenMachineKey(const char* path) {
   char filePath[kMappedPathCapacity];
   if (!CopyBounded(filePath, sizeof filePath, PlatformPrefix()) ||
       !AppendBounded(filePath, sizeof filePath, "/HKLM.reg")) {
     return nullptr;
   }
-  unsigned char* file = nullptr;
   size_t length = 0;
-  if (!ReadWholeFile(filePath, &file, &length)) return nullptr;
+  unsigned char* file = ReadRegularFile(filePath, &length);
+  if (file == nullptr) return nullptr;
   RegFileKey* values = ImportRegFileKey(file, length, path != nullptr ? path : "");
-  free(file);
+  ReleaseBuffer(file);
   if (values == nullptr) return nullptr;
-  RegistryKey* key = static_cast<RegistryKey*>(malloc(sizeof(RegistryKey)));
+  auto* key = static_cast<RegistryKey*>(AllocateBuffer(sizeof(RegistryKey)));
   if (key == nullptr) {
     ReleaseRegFileKey(values);
     return nullptr;
@@ -96,5 +66,5 @@ int QueryRegistryValue(RegistryKey* key, const char* name, uint32_t* type, unsig
 void CloseRegistryKey(RegistryKey* key) {
   if (key == nullptr) return;
   ReleaseRegFileKey(key->values);
-  free(key);
+  ReleaseBuffer(key);
 }

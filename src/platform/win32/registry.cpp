@@ -10,7 +10,7 @@
 
 #include <windows.h>
 
-#include <cstdlib>
+#include "platform/memory.h"
 
 struct RegistryKey {
   HKEY handle;
@@ -22,7 +22,7 @@ RegistryKey* OpenMachineKey(const char* path) {
       ERROR_SUCCESS) {
     return nullptr;
   }
-  RegistryKey* key = static_cast<RegistryKey*>(malloc(sizeof(RegistryKey)));
+  auto* key = static_cast<RegistryKey*>(AllocateBuffer(sizeof(RegistryKey)));
   if (key == nullptr) {
     RegCloseKey(handle);
     return nullptr;
@@ -47,5 +47,5 @@ int QueryRegistryValue(RegistryKey* key, const char* name, uint32_t* type, unsig
 void CloseRegistryKey(RegistryKey* key) {
   if (key == nullptr) return;
   RegCloseKey(key->handle);
-  free(key);
+  ReleaseBuffer(key);
 }
