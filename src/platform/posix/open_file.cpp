@@ -6,12 +6,12 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
 #include "common/fixed_text.h"
-#include "platform/posix/paths.h"
-
 #include "platform/memory.h"
+#include "platform/posix/paths.h"
 
 namespace {
 
@@ -74,7 +74,14 @@ int OpenInsidePrefix(const char* path, int flags) {
       do {
         fd = openat(folders[depth], name, flags | O_NOFOLLOW, kNewFileMode);
       } while (fd < 0 && errno == EINTR);
-      if (fd >= 0 || errno != ELOOP || (flags & O_NOFOLLOW) != 0) break;
+      // O_PATH opens a link itself rather than failing on it.
+      struct stat status;
+      bool link = fd >= 0
+                      ? (flags & O_PATH) != 0 && fstat(fd, &status) == 0 && S_ISLNK(status.st_mode)
+                      : errno == ELOOP;
+      if (!link || (flags & O_NOFOLLOW) != 0) break;
+      if (fd >= 0) close(fd);
+      fd = -1;
       targetLength = readlinkat(folders[depth], name, target, sizeof target);
     } else {
       int next = openat(folders[depth], name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
@@ -173,4 +180,20 @@ unsigned char* ReadRegularFile(const char* path, size_t* size) {
   close(fd);
   *size = used;
   return contents;
+}
+
+int ResolveInsidePrefix(const char* path, char* resolved, size_t capacity) {
+  int fd = OpenInsidePrefix(path, O_PATH | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char self[32];
+  snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  ssize_t length = capacity > 0 ? readlink(self, resolved, capacity - 1) : -1;
+  int failure = errno;
+  close(fd);
+  if (length <= 0 || static_cast<size_t>(length) >= capacity - 1) {
+    errno = length < 0 ? failure : ENAMETOOLONG;
+    return 0;
+  }
+  resolved[length] = '\0';
+  return 1;
 }

@@ -21,3 +21,8 @@ int OpenRegularFile(const char* path, int flags, struct stat* status = nullptr);
 /// ReleaseBuffer), and sets *size to the bytes read: a file cut while it is read is read as far as
 /// it goes. Returns nullptr when the file cannot be opened or read, or memory runs out.
 unsigned char* ReadRegularFile(const char* path, size_t* size);
+
+/// Fills `resolved` with the host path that `path` (below the prefix) names once every link and
+/// ".." on it is resolved inside the prefix, as OpenRegularFile resolves it; returns 1, or 0 with
+/// errno set when it names nothing (or the result would not fit).
+int ResolveInsidePrefix(const char* path, char* resolved, size_t capacity);

@@ -16,6 +16,7 @@
 
 #include "platform/memory.h"
 #include "platform/posix/command_line.h"
+#include "platform/posix/open_file.h"
 #include "platform/posix/paths.h"
 
 struct ChildProcess {
@@ -121,11 +122,15 @@ timespec RemainingUntil(const timespec& deadline) {
 }  // namespace
 
 ChildProcess* StartProcess(const char* applicationPath, const char* commandLine) {
+  // The program is started by the host path its Windows path leads to inside the prefix, links
+  // included, so that no link leads out of it.
+  char mapped[kMappedPathCapacity];
   char program[kMappedPathCapacity];
-  if (!MapPlatformPath(applicationPath, program, sizeof program)) {
+  if (!MapPlatformPath(applicationPath, mapped, sizeof mapped)) {
     errno = ENAMETOOLONG;
     return nullptr;
   }
+  if (!ResolveInsidePrefix(mapped, program, sizeof program)) return nullptr;
   auto* child = static_cast<ChildProcess*>(AllocateBuffer(sizeof(ChildProcess)));
   char** vector = SplitIntoVector(commandLine);
   if (child == nullptr || vector == nullptr) {
