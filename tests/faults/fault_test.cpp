@@ -34,6 +34,13 @@
 #include "e2e/harness.h"
 #include "faults/merge_model.h"
 
+// This runner and the launcher are built alike: with AddressSanitizer in the sanitizer preset.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -735,7 +742,8 @@ TEST_F(Faults, LauncherFolderUnknown) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    if (c.start == Start::kWithoutProc && geteuid() != 0) continue;
+    // Making /proc unreadable needs root, and a sanitized launcher cannot end without /proc.
+    if (c.start == Start::kWithoutProc && (geteuid() != 0 || kSanitized)) continue;
     SetUp();
     const fs::path folder = root_ / c.folder;
     fs::create_directories(folder);
@@ -751,7 +759,6 @@ TEST_F(Faults, LauncherFolderUnknown) {
       if (c.start == Start::kWithoutProc) {
         if (unshare(CLONE_NEWNS) != 0 || mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
           _exit(126);
-        putenv(const_cast<char*>("ASAN_OPTIONS=detect_leaks=0"));  // its leak check needs /proc
       }
       if (c.start == Start::kDeleted) {
         int fd = open(launcher.c_str(), O_RDONLY | O_CLOEXEC);
