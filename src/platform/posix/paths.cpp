@@ -38,6 +38,19 @@ bool AppendComponents(const char* rest, char* mapped, size_t capacity) {
   return true;
 }
 
+// The rest of a host path in a drive folder of `prefix` ("/a/b" of "<prefix>/drive_x/a/b"), with
+// the drive letter in *drive; nullptr when the path lies in no drive folder.
+const char* InDriveFolder(const char* hostPath, const char* prefix, char* drive) {
+  size_t length = strlen(prefix);
+  const char* rest = hostPath + length;
+  if (strncmp(hostPath, prefix, length) != 0 || strncmp(rest, "/drive_", 7) != 0 ||
+      !islower(static_cast<unsigned char>(rest[7])) || rest[8] != '/') {
+    return nullptr;
+  }
+  *drive = rest[7];
+  return rest + 8;
+}
+
 }  // namespace
 
 const char* PlatformPrefix() {
@@ -76,27 +89,24 @@ int MapPlatformPath(const char* path, char* mapped, size_t capacity) {
 }
 
 bool IsInDriveRoot(const char* mapped) {
-  size_t length = strlen(PlatformPrefix());
-  const char* rest = mapped + length;
-  return strncmp(mapped, PlatformPrefix(), length) == 0 && strncmp(rest, "/drive_", 7) == 0 &&
-         rest[7] != '\0' && rest[8] == '/' && rest[9] != '\0' && strchr(rest + 9, '/') == nullptr;
+  char drive;
+  const char* rest = InDriveFolder(mapped, PlatformPrefix(), &drive);
+  return rest != nullptr && rest[1] != '\0' && strchr(rest + 1, '/') == nullptr;
 }
 
 int WindowsPathOfHostPath(const char* hostPath, char* path, size_t capacity) {
   if (!CopyBounded(path, capacity, "")) return 0;
   char prefix[PATH_MAX];
-  if (realpath(PlatformPrefix(), prefix) == nullptr) return 0;
-  size_t length = strlen(prefix);
-  const char* rest = hostPath + length;
-  if (strncmp(hostPath, prefix, length) != 0 || strncmp(rest, "/drive_", 7) != 0 ||
-      !islower(static_cast<unsigned char>(rest[7])) || rest[8] != '/' ||
-      strchr(hostPath, '\\') != nullptr) {
+  char drive;
+  const char* rest = realpath(PlatformPrefix(), prefix) != nullptr
+                         ? InDriveFolder(hostPath, prefix, &drive)
+                         : nullptr;
+  if (rest == nullptr || strchr(hostPath, '\\') != nullptr ||
+      !AnsiOfUtf8(rest, path + 2, capacity > 2 ? capacity - 2 : 0)) {
     return 0;
   }
-  char drive[] = "X:";
-  drive[0] = static_cast<char>(toupper(static_cast<unsigned char>(rest[7])));
-  if (!AnsiOfUtf8(rest + 8, path + 2, capacity > 2 ? capacity - 2 : 0)) return 0;
-  memcpy(path, drive, 2);
+  path[0] = static_cast<char>(toupper(static_cast<unsigned char>(drive)));
+  path[1] = ':';
   for (char* p = path; *p != '\0'; ++p) {
     if (*p == '/') *p = '\\';
   }
