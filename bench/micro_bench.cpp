@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/command_line.h"
+#include "common/command_line.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
 #include "runlog/runlog.h"
@@ -149,7 +149,7 @@ void BM_RegistryValue(benchmark::State& state) {
   std::string wanted = "SOFTWARE\\Vendor\\Product\\Key" + std::to_string(kRegistryKeys - 1);
   uint32_t value = 0;
   for (auto _ : state) {
-    RegistryKey* key = OpenMachineKey(wanted.c_str());
+    RegistryKey* key = OpenMachineKey(wanted.c_str(), RegistryView::kLauncher);
     uint32_t type = 0;
     uint32_t size = sizeof value;
     if (key == nullptr || !QueryRegistryValue(key, "Installed", &type,

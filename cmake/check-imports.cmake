@@ -1,13 +1,19 @@
-# Fails unless PROGRAM is a Windows GUI program that imports kernel32, advapi32 and msvcrt only,
-# takes its time from msvcrt's 64-bit time functions (the 32-bit ones stop at 19 January 2038),
-# and imports nothing newer than Windows 7 by name.
+# Fails unless PROGRAM is a Windows program of SUBSYSTEM (gui: the launcher, which reads the time
+# for its records; console: the preflight) that imports kernel32, advapi32 and msvcrt only, takes
+# any time from msvcrt's 64-bit time functions (the 32-bit ones stop at 19 January 2038), and
+# imports nothing newer than Windows 7 by name.
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "${OBJDUMP} could not read ${PROGRAM}")
 endif()
-if(NOT dump MATCHES "Subsystem[ \t]+00000002")
-  message(FATAL_ERROR "${PROGRAM} is not a GUI-subsystem program")
+if(SUBSYSTEM STREQUAL "console")
+  set(subsystemNumber 3)
+else()
+  set(subsystemNumber 2)
+endif()
+if(NOT dump MATCHES "Subsystem[ \t]+0000000${subsystemNumber}")
+  message(FATAL_ERROR "${PROGRAM} is not a ${SUBSYSTEM}-subsystem program")
 endif()
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
 set(allowed kernel32.dll advapi32.dll msvcrt.dll)
@@ -25,7 +31,11 @@ endforeach()
 string(REGEX MATCH "DLL Name: msvcrt.dll\n[^\n]*\n(([^\n]+\n)*)" msvcrt "${dump}")
 string(REGEX MATCHALL "[^ \t\n]+\n" msvcrtNames "${CMAKE_MATCH_1}")
 string(REPLACE "\n" "" msvcrtNames "${msvcrtNames}")
-foreach(name IN ITEMS _time64 _localtime64)
+set(timeNames _time64 _localtime64)
+if(SUBSYSTEM STREQUAL "console")
+  set(timeNames "")
+endif()
+foreach(name IN ITEMS ${timeNames})
   if(NOT name IN_LIST msvcrtNames)
     message(FATAL_ERROR "${PROGRAM} does not import ${name} from msvcrt.dll")
   endif()
@@ -36,8 +46,8 @@ foreach(name IN ITEMS time localtime _time32 _localtime32)
   endif()
 endforeach()
 
-# The launcher must start on Windows 7 without update KB2533623, where kernel32.dll lacks these:
-# the launcher looks up what it needs of them at run time.
+# Both must start on Windows 7 without update KB2533623, where kernel32.dll lacks these: they look
+# up what they need of them at run time.
 string(REGEX MATCH "[ \t](SetDefaultDllDirectories|AddDllDirectory|RemoveDllDirectory)\n" newer "${dump}")
 if(newer)
   message(FATAL_ERROR "${PROGRAM} imports ${CMAKE_MATCH_1}, which Windows 7 may lack")

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "fuzz_input.h"
-#include "platform/posix/command_line.h"
+#include "common/command_line.h"
 
 namespace {
 

@@ -11,7 +11,7 @@ constexpr uint32_t kSpareBytes = 40;
 
 RegistryReadResult ReadRegistryText(const char* keyPath, const char* valueName,
                                     RegistryText* value) {
-  RegistryKey* key = OpenMachineKey(keyPath);
+  RegistryKey* key = OpenMachineKey(keyPath, RegistryView::kLauncher);
   if (key == nullptr) return RegistryReadResult::kKeyNotOpened;
   uint32_t type = 0;
   uint32_t size = 0;

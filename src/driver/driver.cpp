@@ -29,10 +29,7 @@ int RunInstall(const char* commandTail) {
   const char* patchId = settings.patchId.text;
 
   InstallerArguments arguments;
-  if (!AssembleInstallerArguments(settings.extraSwitches.text, commandTail, &arguments)) {
-    WriteLogRecord(patchId, directory, name, "Installer arguments are too long.");
-    return kRunFailed;
-  }
+  if (!PrepareInstallerArguments(location, settings, commandTail, &arguments)) return kRunFailed;
 
   WriteLogRecord(kBannerTop, "", "", "");
   WriteLogRecord(kBannerInstalling, patchId, settings.installerName.text, arguments.text);

@@ -3,6 +3,7 @@
 
 #include "common/fixed_text.h"
 #include "platform/codepage.h"
+#include "settings/settings.h"
 
 inline constexpr char kInstallerArgumentsHead[] = "/norestart /log:\"";
 inline constexpr int kInstallerArgumentsCapacity = 100;
@@ -18,5 +19,9 @@ const char* SkipProgramName(const char* commandLine, LeadByteRule isLeadByte);
 /// not empty, and the command tail. Returns 1, or 0 when that would pass 99 characters.
 int AssembleInstallerArguments(const char* extraSwitches, const char* commandTail,
                                InstallerArguments* arguments);
+/// Assembles the installer arguments for the loaded settings and the command tail; when they would
+/// pass 99 characters, writes the record that says so and returns 0, else returns 1.
+int PrepareInstallerArguments(const LauncherLocation& location, const InstallerSettings& settings,
+                              const char* commandTail, InstallerArguments* arguments);
 /// Performs the whole run for the command tail and returns the process's exit status.
 int RunInstall(const char* commandTail);

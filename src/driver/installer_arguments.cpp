@@ -11,3 +11,11 @@ int AssembleInstallerArguments(const char* extraSwitches, const char* commandTai
               AppendText(arguments, commandTail);
   return whole ? 1 : 0;
 }
+
+int PrepareInstallerArguments(const LauncherLocation& location, const InstallerSettings& settings,
+                              const char* commandTail, InstallerArguments* arguments) {
+  if (AssembleInstallerArguments(settings.extraSwitches.text, commandTail, arguments)) return 1;
+  WriteLogRecord(settings.patchId.text, location.directory.text, location.name.text,
+                 "Installer arguments are too long.");
+  return 0;
+}

@@ -35,24 +35,34 @@ void TranslateDevicePath(const char* devicePath, PatchPath* path) {
   if (rest != nullptr) AppendText(path, rest);
 }
 
-void RecordPatchInfo(const char* launcherDirectory, const char* launcherName, const char* patchId) {
+PatchInfoLocation LocatePatchInfoFile(PatchPath* path) {
   PatchPath folder;
-  if (!GetServerProgramPath(&folder)) return;
+  if (!GetServerProgramPath(&folder)) return PatchInfoLocation::kUnused;
   PatchPath marker;
   GetPatchFileMarker(&marker);
-
-  PatchPath path;
-  int whole = 1;
   if (marker.text[0] != '\0') {
-    TranslateDevicePath(kPatchInfoDevicePath, &path);
-  } else {
-    // A folder that was cut already fills the field, so a cut anywhere shows here.
-    whole = CopyText(&path, folder.text) && AppendText(&path, "patchinfo");
+    TranslateDevicePath(kPatchInfoDevicePath, path);
+    return PatchInfoLocation::kLocated;
   }
-  TextFile* file = whole ? OpenTextFile(path.text, TextFileMode::kAppend) : nullptr;
+  // A folder that was cut already fills the field, so a cut anywhere shows here.
+  int whole = CopyText(path, folder.text) && AppendText(path, "patchinfo");
+  return whole ? PatchInfoLocation::kLocated : PatchInfoLocation::kTooLong;
+}
+
+void ReportPatchInfoNotOpened(const char* launcherDirectory, const char* launcherName,
+                              const char* patchId, const char* path) {
+  WriteLogRecord(patchId, launcherDirectory, launcherName, "Failed to open PatchInfo file");
+  WriteLogRecord(patchId, launcherDirectory, launcherName, path);
+}
+
+void RecordPatchInfo(const char* launcherDirectory, const char* launcherName, const char* patchId) {
+  PatchPath path;
+  PatchInfoLocation located = LocatePatchInfoFile(&path);
+  if (located == PatchInfoLocation::kUnused) return;
+  TextFile* file =
+      located == PatchInfoLocation::kLocated ? OpenTextFile(path.text, TextFileMode::kAppend) : nullptr;
   if (file == nullptr) {
-    WriteLogRecord(patchId, launcherDirectory, launcherName, "Failed to open PatchInfo file");
-    WriteLogRecord(patchId, launcherDirectory, launcherName, path.text);
+    ReportPatchInfoNotOpened(launcherDirectory, launcherName, patchId, path.text);
     return;
   }
   WriteText(file, patchId);

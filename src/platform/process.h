@@ -19,6 +19,19 @@ int ReadExitCode(ChildProcess* child, uint32_t* code);
 /// Releases what StartProcess acquired; a process still running is left running.
 void CloseProcess(ChildProcess* child);
 
+enum class ProgramFile { kProgram, kMissing, kNotRegular, kNotExecutable };
+
+/// What StartProcess would find at `applicationPath`: a regular file (on Linux, one this user may
+/// execute), nothing, or something else; whether the file is a program it can start is not known
+/// before the start.
+ProgramFile InspectProgramFile(const char* applicationPath);
+
+enum class InstallationActivity { kNone, kRunning, kNotChecked };
+
+/// Whether an installation of the Windows Installer runs now: its global "_MSIExecute" mutex
+/// exists. The Linux port has no such installer and reports kNotChecked.
+InstallationActivity ReadInstallationActivity();
+
 /// The calling thread's last-error code at this moment.
 uint32_t ReadLastError();
 /// Sets *text to the system's message for `code`, which ends in CR LF, in a buffer released with

@@ -1,4 +1,5 @@
-// Read access to values under HKEY_LOCAL_MACHINE, in the view a 32-bit process has.
+// Read access to values under HKEY_LOCAL_MACHINE, in the view the launcher reads or in the one
+// Windows keeps its own settings in.
 #pragma once
 
 #include <cstdint>
@@ -7,8 +8,14 @@ struct RegistryKey;
 
 constexpr uint32_t kRegistryDword = 4;  // REG_DWORD: a little-endian 32-bit number
 
-/// Opens a key under HKEY_LOCAL_MACHINE for reading; nullptr when it cannot be opened.
-RegistryKey* OpenMachineKey(const char* path);
+enum class RegistryView {
+  kLauncher,  // what the 32-bit launcher sees: on 64-bit Windows, SOFTWARE is Wow6432Node
+  kSystem,    // the 64-bit view on 64-bit Windows, where Windows itself keeps its markers
+};
+
+/// Opens a key under HKEY_LOCAL_MACHINE for reading in `view`; nullptr when it cannot be opened.
+/// The Linux port has one registry, which both views show.
+RegistryKey* OpenMachineKey(const char* path, RegistryView view);
 /// Queries a value as RegQueryValueExA does. With `data` nullptr it only learns the type and the
 /// size; otherwise it reads the data into at most *size bytes. Sets *type and *size (the value's
 /// full size) and returns 1, or returns 0 when the value is missing or does not fit.

@@ -1,12 +1,10 @@
-// Run-log records, the installer log's reset and its merge into the run log.
+// The run log's opening and time stamps, the installer log's reset and its merge into the run log.
 #include "runlog/runlog.h"
 
 #include <cstdio>
 
 #include "platform/files.h"
 #include "platform/memory.h"
-
-namespace {
 
 // Append mode first; when that open fails, write at the end of the existing file rather than
 // emptying it, so that a run log is never lost for the sake of one record.
@@ -15,23 +13,9 @@ TextFile* OpenRunLog() {
   return file != nullptr ? file : OpenTextFile(kRunLogPath, TextFileMode::kWriteAtEnd);
 }
 
-}  // namespace
-
 void FormatTimeStamp(const LocalTime& time, char* out, size_t capacity) {
   snprintf(out, capacity, "%d/%d/%d %d:%d:%d : ", time.month, time.day, time.year, time.hour,
            time.minute, time.second);
-}
-
-void WriteLogRecord(const char* who, const char* where, const char* what, const char* message) {
-  TextFile* log = OpenRunLog();
-  if (log == nullptr) return;
-  LocalTime now;
-  ReadLocalTime(&now);
-  char stamp[80];
-  FormatTimeStamp(now, stamp, sizeof stamp);
-  const char* parts[] = {stamp, who, ", ", where, " ", what, " ", message, "\n"};
-  for (const char* part : parts) WriteText(log, part);
-  CloseTextFile(log);
 }
 
 void ResetInstallerLog() {

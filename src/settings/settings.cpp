@@ -28,40 +28,44 @@ int RejectSetting(const LauncherLocation& location, const char* who, const char*
 
 }  // namespace
 
-int LoadInstallerSettings(LauncherLocation* location, InstallerSettings* settings) {
-  bool located = GetLauncherLocation(location);
-  const LauncherLocation& here = *location;
+int ReadInstallerSettings(int located, const LauncherLocation& location,
+                          InstallerSettings* settings) {
   static constexpr char kMissing[] = "is missing from ini file.";
   static constexpr char kTooLong[] = "is too long in ini file.";
 
   // Without a folder of its own (a bare "Installer.ini" would be looked up elsewhere), or with one
   // too long to hold the file name, there is no settings file to read.
   FixedText<kPathCapacity> settingsPath;
-  if (!located || !CopyText(&settingsPath, here.directory.text) ||
+  if (!located || !CopyText(&settingsPath, location.directory.text) ||
       !AppendText(&settingsPath, kSettingsFileName)) {
-    return RejectSetting(here, "N/A ", "AppName", kMissing);
+    return RejectSetting(location, "N/A ", "AppName", kMissing);
   }
   const char* path = settingsPath.text;
 
   if (ReadSetting(path, "AppName", &settings->installerName) == 0) {
-    return RejectSetting(here, "N/A ", "AppName", kMissing);
+    return RejectSetting(location, "N/A ", "AppName", kMissing);
   }
   if (ReadSetting(path, "DaziveID", &settings->patchId) == 0) {
-    return RejectSetting(here, "N/A", "DaziveID", kMissing);
+    return RejectSetting(location, "N/A", "DaziveID", kMissing);
   }
   const char* patchId = settings->patchId.text;
   if (ReadSetting(path, "MicrosoftRegKey", &settings->checkKey) == 0) {
-    return RejectSetting(here, patchId, "MicrosoftRegKey", kMissing);
+    return RejectSetting(location, patchId, "MicrosoftRegKey", kMissing);
   }
   int result = ReadSetting(path, "RegKeyName", &settings->checkValueName);
   if (result != 1)
-    return RejectSetting(here, patchId, "RegKeyName", result == 0 ? kMissing : kTooLong);
+    return RejectSetting(location, patchId, "RegKeyName", result == 0 ? kMissing : kTooLong);
   result = ReadSetting(path, "RegKeyValue", &settings->expectedValue);
   if (result != 1)
-    return RejectSetting(here, patchId, "RegKeyValue", result == 0 ? kMissing : kTooLong);
+    return RejectSetting(location, patchId, "RegKeyValue", result == 0 ? kMissing : kTooLong);
   // The extra switches are optional: absent, they are simply empty.
   result = ReadSetting(path, "RunParams", &settings->extraSwitches);
   if (result == 0) CopyText(&settings->extraSwitches, "");
-  if (result == -1) return RejectSetting(here, patchId, "RunParams", kTooLong);
+  if (result == -1) return RejectSetting(location, patchId, "RunParams", kTooLong);
   return 1;
+}
+
+int LoadInstallerSettings(LauncherLocation* location, InstallerSettings* settings) {
+  int located = GetLauncherLocation(location);
+  return ReadInstallerSettings(located, *location, settings);
 }

@@ -113,7 +113,7 @@ struct RegistryKey {
   std::map<std::string, FakeValue>* values;
 };
 
-RegistryKey* OpenMachineKey(const char* path) {
+RegistryKey* OpenMachineKey(const char* path, RegistryView) {
   auto found = fake->registry.find(path);
   if (found == fake->registry.end() || !Acquire(FakeResource::kKey)) return nullptr;
   return new RegistryKey{&found->second};

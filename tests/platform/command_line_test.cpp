@@ -1,6 +1,6 @@
 // Linux only: the Microsoft C runtime's command-line split and its inverse, and what the process
 // service does with Linux's own ways for a start to fail and a child to end.
-#include "platform/posix/command_line.h"
+#include "common/command_line.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -88,7 +88,7 @@ class RegFileTest : public testing::Test {
       } else {
         WriteFile(FileFor(row.form, "Windows Registry Editor Version 5.00\n\n", row.body));
       }
-      RegistryKey* key = OpenMachineKey(row.path);
+      RegistryKey* key = OpenMachineKey(row.path, RegistryView::kLauncher);
       EXPECT_EQ(key != nullptr, row.opens);
       if (key == nullptr) continue;
       uint32_t type = 0xDEAD;
@@ -280,7 +280,7 @@ TEST_F(RegFileTest, BadLines) {
 }
 
 // Without HKLM.reg the registry is empty.
-TEST_F(RegFileTest, MissingFile) { EXPECT_EQ(OpenMachineKey("A"), nullptr); }
+TEST_F(RegFileTest, MissingFile) { EXPECT_EQ(OpenMachineKey("A", RegistryView::kLauncher), nullptr); }
 
 // A file cut at any byte is read as far as it goes, never past its end (run under ASan).
 TEST(RegFileImport, EveryCutOfAFile) {
@@ -317,7 +317,7 @@ TEST_F(RegFileTest, LargeFile) {
   }
   WriteFile(Utf16(file));
   auto start = std::chrono::steady_clock::now();
-  RegistryKey* key = OpenMachineKey("Software\\Vendor\\Product99999");
+  RegistryKey* key = OpenMachineKey("Software\\Vendor\\Product99999", RegistryView::kLauncher);
   ASSERT_NE(key, nullptr);
   uint32_t type = 0;
   uint32_t size = 0;

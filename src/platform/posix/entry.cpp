@@ -4,7 +4,7 @@
 
 #include "driver/driver.h"
 #include "platform/memory.h"
-#include "platform/posix/command_line.h"
+#include "common/command_line.h"
 
 int main(int argc, char** argv) {
   // Whatever the parent set must not change the run: the wait sees the installer's end only while

@@ -21,6 +21,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <bit>
@@ -29,6 +30,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/fixed_text.h"
 #include "platform/memory.h"
 #include "platform/posix/open_file.h"
 #include "platform/posix/paths.h"
@@ -73,23 +75,42 @@ int OpenFlags(TextFileMode mode) {
   return O_RDONLY;
 }
 
-int OpenDescriptor(const char* path, TextFileMode mode) {
-  char mapped[kMappedPathCapacity];
-  if (!MapPlatformPath(path, mapped, sizeof mapped)) return -1;
+// Opens the file as `mode` asks; a probe neither creates nor empties it. Sets `mapped` (the
+// host path) on the way.
+int OpenDescriptor(const char* path, TextFileMode mode, bool probe, char* mapped) {
+  if (!MapPlatformPath(path, mapped, kMappedPathCapacity)) return -1;
   // Anyone may put a link into a drive's root folder: a file there is used only when it is no
   // link and has no other name, so that nothing elsewhere is emptied, appended to or read.
   bool exposed = IsInDriveRoot(mapped);
+  int flags = OpenFlags(mode) | (exposed ? O_NOFOLLOW : 0);
+  if (probe) flags &= ~O_CREAT;
   struct stat status;
-  int fd = OpenRegularFile(mapped, OpenFlags(mode) | (exposed ? O_NOFOLLOW : 0), &status);
+  int fd = OpenRegularFile(mapped, flags, &status);
   if (fd < 0) return -1;
   bool usable = !exposed || status.st_nlink <= 1;
-  if (usable && mode == TextFileMode::kWriteAtEnd) usable = lseek(fd, 0, SEEK_END) >= 0;
-  if (usable && mode == TextFileMode::kCreateEmpty) usable = ftruncate(fd, 0) == 0;
+  if (usable && !probe && mode == TextFileMode::kWriteAtEnd) {
+    usable = lseek(fd, 0, SEEK_END) >= 0;
+  }
+  if (usable && !probe && mode == TextFileMode::kCreateEmpty) usable = ftruncate(fd, 0) == 0;
   if (!usable) {
     close(fd);
+    errno = EPERM;
     return -1;
   }
   return fd;
+}
+
+// Fills `resolved` with the host folder that holds the host path `mapped`, resolved inside the
+// prefix; returns 1, or 0 when there is none.
+int ResolveHostFolder(const char* mapped, char* resolved, size_t capacity) {
+  char folder[kMappedPathCapacity];
+  CopyBounded(folder, sizeof folder, mapped);
+  char* slash = strrchr(folder, '/');
+  if (slash == nullptr) return 0;
+  *slash = '\0';
+  struct stat status;
+  return ResolveInsidePrefix(folder, resolved, capacity) && stat(resolved, &status) == 0 &&
+         S_ISDIR(status.st_mode);
 }
 
 // Moves the file to a large read buffer, keeping the bytes in `data`; stays with the small one
@@ -160,7 +181,8 @@ size_t CountPlainBytes(const unsigned char* from, size_t length) {
 }  // namespace
 
 TextFile* OpenTextFile(const char* path, TextFileMode mode) {
-  int fd = OpenDescriptor(path, mode);
+  char mapped[kMappedPathCapacity];
+  int fd = OpenDescriptor(path, mode, false, mapped);
   if (fd < 0) return nullptr;
   auto* file = static_cast<TextFile*>(AllocateBuffer(sizeof(TextFile)));
   if (file == nullptr) {
@@ -234,4 +256,31 @@ void CloseTextFile(TextFile* file) {
   close(file->fd);
   if (file->data != file->small) ReleaseBuffer(file->data);
   ReleaseBuffer(file);
+}
+
+FileAccess ProbeTextFile(const char* path, TextFileMode mode) {
+  char mapped[kMappedPathCapacity];
+  errno = 0;
+  int fd = OpenDescriptor(path, mode, true, mapped);
+  if (fd >= 0) {
+    close(fd);
+    return FileAccess::kOpens;
+  }
+  if (errno != ENOENT || mode == TextFileMode::kRead) return FileAccess::kCannotOpen;
+  char folder[kMappedPathCapacity];
+  return ResolveHostFolder(mapped, folder, sizeof folder) && access(folder, W_OK | X_OK) == 0
+             ? FileAccess::kWouldCreate
+             : FileAccess::kCannotOpen;
+}
+
+int ReadFreeSpace(const char* folder, uint64_t* bytes) {
+  char mapped[kMappedPathCapacity];
+  char resolved[kMappedPathCapacity];
+  struct statvfs space;
+  if (!MapPlatformPath(folder, mapped, sizeof mapped) ||
+      !ResolveInsidePrefix(mapped, resolved, sizeof resolved) || statvfs(resolved, &space) != 0) {
+    return 0;
+  }
+  *bytes = static_cast<uint64_t>(space.f_bavail) * space.f_frsize;
+  return 1;
 }

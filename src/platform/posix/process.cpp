@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -15,7 +16,7 @@
 #include <climits>
 
 #include "platform/memory.h"
-#include "platform/posix/command_line.h"
+#include "common/command_line.h"
 #include "platform/posix/open_file.h"
 #include "platform/posix/paths.h"
 
@@ -154,6 +155,20 @@ ChildProcess* StartProcess(const char* applicationPath, const char* commandLine)
   }
   return child;
 }
+
+ProgramFile InspectProgramFile(const char* applicationPath) {
+  char mapped[kMappedPathCapacity];
+  char program[kMappedPathCapacity];
+  struct stat status;
+  if (!MapPlatformPath(applicationPath, mapped, sizeof mapped) ||
+      !ResolveInsidePrefix(mapped, program, sizeof program) || stat(program, &status) != 0) {
+    return ProgramFile::kMissing;
+  }
+  if (!S_ISREG(status.st_mode)) return ProgramFile::kNotRegular;
+  return access(program, X_OK) == 0 ? ProgramFile::kProgram : ProgramFile::kNotExecutable;
+}
+
+InstallationActivity ReadInstallationActivity() { return InstallationActivity::kNotChecked; }
 
 void WaitForProcess(ChildProcess* child, uint32_t timeoutMs) {
   timespec deadline;

@@ -15,7 +15,7 @@ struct RegistryKey {
   RegFileKey* values;
 };
 
-RegistryKey* OpenMachineKey(const char* path) {
+RegistryKey* OpenMachineKey(const char* path, RegistryView) {
   char filePath[kMappedPathCapacity];
   if (!CopyBounded(filePath, sizeof filePath, PlatformPrefix()) ||
       !AppendBounded(filePath, sizeof filePath, "/HKLM.reg")) {

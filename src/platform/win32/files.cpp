@@ -44,7 +44,8 @@ bool IsInDriveRoot(const char* path) {
          path[3] != '\0' && strpbrk(path + 3, "\\/") == nullptr;
 }
 
-HANDLE OpenHandle(const char* path, TextFileMode mode) {
+// Opens the file as `mode` asks; a probe neither creates nor empties it.
+HANDLE OpenHandle(const char* path, TextFileMode mode, bool probe) {
   // Locking a byte needs the right to read or write data; appending must not have the latter. The
   // fallback, when appending is refused, needs only the right to write data: it writes at the end
   // as it was when the file was opened.
@@ -52,10 +53,8 @@ HANDLE OpenHandle(const char* path, TextFileMode mode) {
   DWORD disposition = OPEN_ALWAYS;
   if (mode == TextFileMode::kWriteAtEnd) access = FILE_WRITE_DATA;
   if (mode == TextFileMode::kCreateEmpty) access = GENERIC_WRITE;  // emptied once checked
-  if (mode == TextFileMode::kRead) {
-    access = GENERIC_READ;
-    disposition = OPEN_EXISTING;
-  }
+  if (mode == TextFileMode::kRead) access = GENERIC_READ;
+  if (mode == TextFileMode::kRead || probe) disposition = OPEN_EXISTING;
   // Anyone may put a link into a drive's root folder: a file there is used only when it is no
   // symbolic link, junction or other reparse point and has no other name, so that nothing
   // elsewhere is emptied, appended to or read.
@@ -73,12 +72,13 @@ HANDLE OpenHandle(const char* path, TextFileMode mode) {
              information.nNumberOfLinks <= 1;
   }
   LARGE_INTEGER none = {};
-  if (usable && mode == TextFileMode::kWriteAtEnd) {
+  if (usable && !probe && mode == TextFileMode::kWriteAtEnd) {
     usable = SetFilePointerEx(handle, none, nullptr, FILE_END);
   }
-  if (usable && mode == TextFileMode::kCreateEmpty) usable = SetEndOfFile(handle);
+  if (usable && !probe && mode == TextFileMode::kCreateEmpty) usable = SetEndOfFile(handle);
   if (!usable) {
     CloseHandle(handle);
+    SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
   return handle;
@@ -89,7 +89,7 @@ HANDLE OpenHandle(const char* path, TextFileMode mode) {
 TextFile* OpenTextFile(const char* path, TextFileMode mode) {
   auto* file = static_cast<TextFile*>(AllocateBuffer(sizeof(TextFile)));
   if (file == nullptr) return nullptr;
-  HANDLE handle = OpenHandle(path, mode);
+  HANDLE handle = OpenHandle(path, mode, false);
   if (handle != nullptr && mode == TextFileMode::kRead) {
     // Reading goes through the C runtime's text mode, on the handle that was checked.
     int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_TEXT);
@@ -149,4 +149,35 @@ void CloseTextFile(TextFile* file) {
     CloseHandle(file->handle);
   }
   ReleaseBuffer(file);
+}
+
+FileAccess ProbeTextFile(const char* path, TextFileMode mode) {
+  HANDLE handle = OpenHandle(path, mode, true);
+  if (handle != nullptr) {
+    CloseHandle(handle);
+    return FileAccess::kOpens;
+  }
+  if (GetLastError() != ERROR_FILE_NOT_FOUND || mode == TextFileMode::kRead) {
+    return FileAccess::kCannotOpen;
+  }
+  // The folder is the path up to its last separator; "c:\tmp.log" lies in "c:\".
+  char folder[MAX_PATH + 1];
+  const char* last = strrchr(path, '\\');
+  const char* slash = strrchr(path, '/');
+  if (slash != nullptr && (last == nullptr || slash > last)) last = slash;
+  size_t length = last != nullptr ? static_cast<size_t>(last - path) + 1 : 0;
+  if (length == 0 || length >= sizeof folder) return FileAccess::kCannotOpen;
+  memcpy(folder, path, length);
+  folder[length] = '\0';
+  DWORD attributes = GetFileAttributesA(folder);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+             ? FileAccess::kWouldCreate
+             : FileAccess::kCannotOpen;
+}
+
+int ReadFreeSpace(const char* folder, uint64_t* bytes) {
+  ULARGE_INTEGER available;
+  if (!GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr)) return 0;
+  *bytes = available.QuadPart;
+  return 1;
 }

@@ -54,6 +54,26 @@ ChildProcess* StartProcess(const char* applicationPath, const char* commandLine)
   return child;
 }
 
+ProgramFile InspectProgramFile(const char* applicationPath) {
+  DWORD attributes = GetFileAttributesA(applicationPath);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return ProgramFile::kMissing;
+  return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0
+             ? ProgramFile::kNotRegular
+             : ProgramFile::kProgram;
+}
+
+InstallationActivity ReadInstallationActivity() {
+  // The Windows Installer holds this mutex while it runs an installation; a mutex that exists but
+  // may not be opened by this user is there all the same.
+  HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, "Global\\_MSIExecute");
+  if (mutex != nullptr) {
+    CloseHandle(mutex);
+    return InstallationActivity::kRunning;
+  }
+  return GetLastError() == ERROR_ACCESS_DENIED ? InstallationActivity::kRunning
+                                               : InstallationActivity::kNone;
+}
+
 void WaitForProcess(ChildProcess* child, uint32_t timeoutMs) {
   WaitForSingleObject(child->process, timeoutMs);
 }

@@ -1,7 +1,8 @@
 // HKEY_LOCAL_MACHINE through the Win32 registry functions (ANSI variants), read-only.
 
-// The registry view: none for the 32-bit product; the build gives a 64-bit build
-// KEY_WOW64_32KEY, so that it sees what the 32-bit product sees on 64-bit Windows.
+// The launcher's view: none for the 32-bit product; the build gives a 64-bit build
+// KEY_WOW64_32KEY, so that it sees what the 32-bit product sees on 64-bit Windows. The system
+// view is KEY_WOW64_64KEY, which 32-bit Windows ignores.
 #ifndef HOTFIX_REGISTRY_VIEW_FLAGS
 #define HOTFIX_REGISTRY_VIEW_FLAGS 0
 #endif
@@ -16,10 +17,10 @@ struct RegistryKey {
   HKEY handle;
 };
 
-RegistryKey* OpenMachineKey(const char* path) {
+RegistryKey* OpenMachineKey(const char* path, RegistryView view) {
   HKEY handle = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | HOTFIX_REGISTRY_VIEW_FLAGS, &handle) !=
-      ERROR_SUCCESS) {
+  REGSAM viewFlags = view == RegistryView::kSystem ? KEY_WOW64_64KEY : HOTFIX_REGISTRY_VIEW_FLAGS;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | viewFlags, &handle) != ERROR_SUCCESS) {
     return nullptr;
   }
   auto* key = static_cast<RegistryKey*>(AllocateBuffer(sizeof(RegistryKey)));

@@ -1,6 +1,7 @@
 // Splitting and joining whole command lines by the Microsoft C runtime's rules, so that an
-// installer started on Linux sees the arguments a Windows build of it would see.
-#include "platform/posix/command_line.h"
+// installer started on Linux sees the arguments a Windows build of it would see, and a command
+// tail made of separate arguments reaches the installer as they were given.
+#include "common/command_line.h"
 
 #include <cstring>
 

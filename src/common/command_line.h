@@ -1,5 +1,6 @@
-// Whole command lines as Windows hands them over, on Linux: splitting one into an argument vector
-// by the Microsoft C runtime's rules, and joining main's arguments back into such a line.
+// Whole command lines by the Microsoft C runtime's rules: splitting one into an argument vector (the
+// Linux port starts the installer with it), and joining main's arguments back into such a line
+// (the Linux launcher's command tail, and the preflight's tail after "--" on both builds).
 #pragma once
 
 #include <cstddef>

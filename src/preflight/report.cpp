@@ -1,0 +1,258 @@
+// The preflight's two report forms over the same findings and the same names for their states.
+#include "preflight/report.h"
+
+#include <cstring>
+
+#include "preflight/json_writer.h"
+#include "runlog/runlog.h"
+
+namespace {
+
+const char* VerdictOf(int status) {
+  switch (status) {
+    case kPreflightReady:
+      return "ready";
+    case kPreflightInstalled:
+      return "already installed";
+    case kPreflightRebootPending:
+      return "reboot pending";
+  }
+  return "cannot run";
+}
+
+const char* NextStepOf(int status) {
+  switch (status) {
+    case kPreflightReady:
+      return "run the launcher: it would start the installer, and the hotfix is not installed.";
+    case kPreflightInstalled:
+      return "skip this host: the hotfix is installed, and the launcher would only add its patch "
+             "id to the patch-info file once more.";
+    case kPreflightRebootPending:
+      return "reboot this host first, then run the preflight again.";
+  }
+  return "do not run the launcher here: it would stop before the installer or fail to start it; "
+         "mend what the findings and records above name.";
+}
+
+const char* ProgramFileName(ProgramFile file) {
+  switch (file) {
+    case ProgramFile::kProgram:
+      return "regular file";
+    case ProgramFile::kMissing:
+      return "missing";
+    case ProgramFile::kNotRegular:
+      return "not a regular file";
+    case ProgramFile::kNotExecutable:
+      return "not executable";
+  }
+  return "missing";
+}
+
+const char* AccessName(FileAccess access) {
+  switch (access) {
+    case FileAccess::kOpens:
+      return "opens";
+    case FileAccess::kWouldCreate:
+      return "would be created";
+    case FileAccess::kCannotOpen:
+      break;
+  }
+  return "cannot be opened";
+}
+
+const char* PatchInfoAccessName(const PreflightReport& report) {
+  return report.patchInfo == PatchInfoLocation::kUnused ? "not used"
+                                                        : AccessName(report.patchInfoAccess);
+}
+
+const char* InstallationName(InstallationActivity activity) {
+  switch (activity) {
+    case InstallationActivity::kNone:
+      return "no";
+    case InstallationActivity::kRunning:
+      return "yes";
+    case InstallationActivity::kNotChecked:
+      break;
+  }
+  return "not checked";
+}
+
+const char* YesNo(int value) { return value ? "yes" : "no"; }
+
+// ---- text
+
+void PrintRecords(const RecordList& list, FILE* out) {
+  for (int i = 0; i < list.count; ++i) {
+    const ReportedRecord& record = list.records[i];
+    fprintf(out, "  record: %s, %s %s %s\n", record.who.text, record.where.text, record.what.text,
+            record.message.text);
+  }
+}
+
+void PrintInstallText(const PreflightReport& report, FILE* out) {
+  if (!report.settingsLoaded) {
+    fputs("installer: not known, the settings did not load\n", out);
+    fputs("check: not evaluated, the settings did not load\n", out);
+    return;
+  }
+  fprintf(out, "installer: %s (%zu of %d characters): %s\n", report.installerPath.text,
+          strlen(report.installerPath.text), kLaunchFieldCapacity - 1,
+          ProgramFileName(report.installerFile));
+  fprintf(out, "arguments: %s (%zu of %d characters)%s\n", report.arguments.text,
+          strlen(report.arguments.text), kInstallerArgumentsCapacity - 1,
+          report.argumentsFit ? "" : ": too long");
+  PrintRecords(report.argumentRecords, out);
+  if (report.argumentsFit) {
+    fprintf(out, "command line: %s (%zu of %d characters)%s\n", report.commandLine.text,
+            strlen(report.commandLine.text), kLaunchFieldCapacity - 1,
+            report.commandFits ? "" : ": too long");
+  }
+  fprintf(out, "check: %s\n", report.installed ? "installed" : "not installed");
+  PrintRecords(report.checkRecords, out);
+}
+
+// ---- JSON
+
+void WriteRecords(JsonWriter* json, const RecordList& list) {
+  OpenJsonArray(json, "records");
+  for (int i = 0; i < list.count; ++i) {
+    const ReportedRecord& record = list.records[i];
+    OpenJsonObject(json, nullptr);
+    WriteJsonText(json, "who", record.who.text);
+    WriteJsonText(json, "where", record.where.text);
+    WriteJsonText(json, "what", record.what.text);
+    WriteJsonText(json, "message", record.message.text);
+    CloseJsonObject(json);
+  }
+  CloseJsonArray(json);
+}
+
+void WriteLength(JsonWriter* json, const char* key, const char* limitKey, const char* text,
+                 int capacity) {
+  WriteJsonNumber(json, key, static_cast<long long>(strlen(text)));
+  WriteJsonNumber(json, limitKey, capacity - 1);
+}
+
+void WriteSettingsJson(JsonWriter* json, const PreflightReport& report) {
+  OpenJsonObject(json, "settings");
+  WriteJsonText(json, "file", report.settingsPath.text[0] != '\0' ? report.settingsPath.text
+                                                                   : nullptr);
+  OpenJsonObject(json, "values");
+  for (int i = 0; i < kSettingCount; ++i) {
+    WriteJsonText(json, kSettingKeys[i],
+                  report.settingsPath.text[0] != '\0' ? report.settingValues[i].text : nullptr);
+  }
+  CloseJsonObject(json);
+  WriteJsonBool(json, "loaded", report.settingsLoaded != 0);
+  WriteRecords(json, report.settingsRecords);
+  CloseJsonObject(json);
+}
+
+void WriteInstallJson(JsonWriter* json, const PreflightReport& report) {
+  if (!report.settingsLoaded) {
+    WriteJsonText(json, "installer", nullptr);
+    WriteJsonText(json, "check", nullptr);
+    return;
+  }
+  OpenJsonObject(json, "installer");
+  WriteJsonText(json, "path", report.installerPath.text);
+  WriteLength(json, "path_length", "path_limit", report.installerPath.text, kLaunchFieldCapacity);
+  WriteJsonText(json, "file", ProgramFileName(report.installerFile));
+  WriteJsonText(json, "arguments", report.arguments.text);
+  WriteLength(json, "arguments_length", "arguments_limit", report.arguments.text,
+              kInstallerArgumentsCapacity);
+  WriteJsonBool(json, "arguments_fit", report.argumentsFit != 0);
+  WriteJsonText(json, "command_line", report.argumentsFit ? report.commandLine.text : nullptr);
+  WriteLength(json, "command_line_length", "command_line_limit", report.commandLine.text,
+              kLaunchFieldCapacity);
+  WriteJsonBool(json, "command_line_fits", report.commandFits != 0);
+  WriteRecords(json, report.argumentRecords);
+  CloseJsonObject(json);
+
+  OpenJsonObject(json, "check");
+  WriteJsonBool(json, "installed", report.installed != 0);
+  WriteRecords(json, report.checkRecords);
+  CloseJsonObject(json);
+}
+
+void WriteFileJson(JsonWriter* json, const char* key, const char* path, const char* access) {
+  OpenJsonObject(json, key);
+  WriteJsonText(json, "path", path);
+  WriteJsonText(json, "access", access);
+  CloseJsonObject(json);
+}
+
+}  // namespace
+
+void PrintTextReport(const PreflightReport& report, int status, FILE* out) {
+  fprintf(out, "launcher: %s%s\n", report.location.directory.text, report.location.name.text);
+  fprintf(out, "settings: %s, %s\n",
+          report.settingsPath.text[0] != '\0' ? report.settingsPath.text : "(no path)",
+          report.settingsLoaded ? "loaded" : "not loaded");
+  if (report.settingsPath.text[0] != '\0') {
+    for (int i = 0; i < kSettingCount; ++i) {
+      fprintf(out, "  %s=%s\n", kSettingKeys[i], report.settingValues[i].text);
+    }
+  }
+  PrintRecords(report.settingsRecords, out);
+  PrintInstallText(report, out);
+  if (report.patchInfo == PatchInfoLocation::kUnused) {
+    fputs("patch-info file: not used, ProgramPath is not in the registry\n", out);
+  } else {
+    fprintf(out, "patch-info file: %s: %s\n", report.patchInfoPath.text,
+            PatchInfoAccessName(report));
+  }
+  PrintRecords(report.patchInfoRecords, out);
+  fprintf(out, "run log: %s: %s\n", kRunLogPath, AccessName(report.runLogAccess));
+  fprintf(out, "installer log: %s: %s\n", kInstallerLogPath, AccessName(report.installerLogAccess));
+  fprintf(out,
+          "reboot pending: %s (RebootPending key: %s, RebootRequired key: %s, "
+          "PendingFileRenameOperations: %s)\n",
+          YesNo(RebootPending(report)), YesNo(report.cbsRebootPending),
+          YesNo(report.updateRebootRequired), YesNo(report.renamesPending));
+  fprintf(out, "installation in progress: %s\n", InstallationName(report.installation));
+  if (report.freeSpaceKnown) {
+    fprintf(out, "free space: %llu bytes\n", static_cast<unsigned long long>(report.freeSpace));
+  } else {
+    fputs("free space: not known\n", out);
+  }
+  fprintf(out, "status %d, %s: %s\n", status, VerdictOf(status), NextStepOf(status));
+}
+
+void PrintJsonReport(const PreflightReport& report, int status, FILE* out) {
+  JsonWriter json;
+  StartJson(&json, out);
+  OpenJsonObject(&json, nullptr);
+  WriteJsonNumber(&json, "status", status);
+  WriteJsonText(&json, "verdict", VerdictOf(status));
+  OpenJsonObject(&json, "launcher");
+  WriteJsonText(&json, "directory", report.location.directory.text);
+  WriteJsonText(&json, "name", report.location.name.text);
+  CloseJsonObject(&json);
+  WriteSettingsJson(&json, report);
+  WriteInstallJson(&json, report);
+
+  OpenJsonObject(&json, "patch_info");
+  WriteJsonText(&json, "path",
+                report.patchInfo == PatchInfoLocation::kUnused ? nullptr : report.patchInfoPath.text);
+  WriteJsonText(&json, "access", PatchInfoAccessName(report));
+  WriteRecords(&json, report.patchInfoRecords);
+  CloseJsonObject(&json);
+  WriteFileJson(&json, "run_log", kRunLogPath, AccessName(report.runLogAccess));
+  WriteFileJson(&json, "installer_log", kInstallerLogPath, AccessName(report.installerLogAccess));
+
+  OpenJsonObject(&json, "reboot_pending");
+  WriteJsonBool(&json, "pending", RebootPending(report) != 0);
+  WriteJsonBool(&json, "reboot_pending_key", report.cbsRebootPending != 0);
+  WriteJsonBool(&json, "reboot_required_key", report.updateRebootRequired != 0);
+  WriteJsonBool(&json, "pending_file_rename_operations", report.renamesPending != 0);
+  CloseJsonObject(&json);
+  WriteJsonText(&json, "installation_in_progress", InstallationName(report.installation));
+  if (report.freeSpaceKnown) {
+    WriteJsonNumber(&json, "free_space_bytes", static_cast<long long>(report.freeSpace));
+  } else {
+    WriteJsonText(&json, "free_space_bytes", nullptr);
+  }
+  CloseJsonObject(&json);
+  EndJson(&json);
+}

@@ -1,0 +1,12 @@
+// The preflight's report: plain lines for people, or one JSON object for machines.
+#pragma once
+
+#include <cstdio>
+
+#include "preflight/preflight.h"
+
+/// Prints one finding a line, the status and what to do next. Texts are printed as the launcher
+/// holds them, in the system's ANSI code page.
+void PrintTextReport(const PreflightReport& report, int status, FILE* out);
+/// Prints every finding as one JSON object in UTF-8, with the keys the README lists.
+void PrintJsonReport(const PreflightReport& report, int status, FILE* out);
