@@ -10,7 +10,7 @@ seconds=${1:-20}
 shift $(($# > 0 ? 1 : 0))
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] ||
-  targets=(command_tail module_path profile reg_file check merge command_line arguments)
+  targets=(command_tail module_path profile reg_file check merge command_line arguments json)
 
 scripts/install-deps.sh
 cmake -S fuzz -B build/fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null

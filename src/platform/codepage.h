@@ -1,5 +1,7 @@
-// The double-byte rule of the platform's ANSI code page.
+// The double-byte rule of the platform's ANSI code page, and its characters as Unicode.
 #pragma once
+
+#include <cstdint>
 
 /// Says whether a byte is the lead byte of a double-byte character; its next byte is then never
 /// a separator, a quote or a dot.
@@ -7,3 +9,8 @@ using LeadByteRule = bool (*)(unsigned char byte);
 
 /// The rule of the running platform's ANSI code page (no lead bytes at all on Linux).
 bool IsAnsiLeadByte(unsigned char byte);
+
+/// Decodes the character of the ANSI code page that starts at `text` (not at its NUL): sets
+/// *codePoint and returns the bytes it takes (1, or 2 for a double-byte character whose second
+/// byte is not NUL). A byte sequence the code page does not map gives U+FFFD.
+int DecodeAnsiCharacter(const char* text, uint32_t* codePoint);

@@ -90,6 +90,11 @@ void ReadLocalTime(LocalTime* time) { *time = LocalTime{2005, 12, 6, 9, 5, 7}; }
 
 bool IsAnsiLeadByte(unsigned char) { return false; }
 
+int DecodeAnsiCharacter(const char* text, uint32_t* codePoint) {
+  *codePoint = static_cast<unsigned char>(*text);
+  return 1;
+}
+
 void ReadModulePath(char* buffer, int capacity) {
   const std::string& path = fake->modulePath;
   if (path.size() >= static_cast<size_t>(capacity)) {
