@@ -59,8 +59,9 @@ void RecordPatchInfo(const char* launcherDirectory, const char* launcherName, co
   PatchPath path;
   PatchInfoLocation located = LocatePatchInfoFile(&path);
   if (located == PatchInfoLocation::kUnused) return;
-  TextFile* file =
-      located == PatchInfoLocation::kLocated ? OpenTextFile(path.text, TextFileMode::kAppend) : nullptr;
+  TextFile* file = located == PatchInfoLocation::kLocated
+                       ? OpenTextFile(path.text, TextFileMode::kAppend)
+                       : nullptr;
   if (file == nullptr) {
     ReportPatchInfoNotOpened(launcherDirectory, launcherName, patchId, path.text);
     return;

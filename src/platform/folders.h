@@ -16,7 +16,7 @@ enum class FolderLookup {
 FolderLookup ResolveFolder(const char* given, char* path, int capacity);
 
 struct ProgramList {
-  int count = 0;  // all found, which may be more than `names` holds
+  int count = 0;                              // all found, which may be more than `names` holds
   FixedText<260> names[kMostListedPrograms];  // the first of them found
 };
 

@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/codepage.h"
@@ -12,32 +13,37 @@ namespace {
 
 constexpr uint32_t kReplacementCharacter = 0xFFFD;
 
-void WriteIndent(FILE* out, int depth) {
-  for (int i = 0; i < depth; ++i) fputs("  ", out);
+void PutByte(const ReportOutput& out, int byte) {
+  char text = static_cast<char>(byte);
+  PutBytes(out, &text, 1);
 }
 
-void WriteUtf8(FILE* out, uint32_t codePoint) {
+void WriteIndent(const ReportOutput& out, int depth) {
+  for (int i = 0; i < depth; ++i) PutText(out, "  ");
+}
+
+void WriteUtf8(const ReportOutput& out, uint32_t codePoint) {
   // The code page decoders give one UTF-16 unit at most: three bytes always suffice.
   if (codePoint > 0xFFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
     codePoint = kReplacementCharacter;
   }
   if (codePoint < 0x80) {
-    fputc(static_cast<int>(codePoint), out);
+    PutByte(out, static_cast<int>(codePoint));
   } else if (codePoint < 0x800) {
-    fputc(static_cast<int>(0xC0 | codePoint >> 6), out);
-    fputc(static_cast<int>(0x80 | (codePoint & 0x3F)), out);
+    PutByte(out, static_cast<int>(0xC0 | codePoint >> 6));
+    PutByte(out, static_cast<int>(0x80 | (codePoint & 0x3F)));
   } else {
-    fputc(static_cast<int>(0xE0 | codePoint >> 12), out);
-    fputc(static_cast<int>(0x80 | (codePoint >> 6 & 0x3F)), out);
-    fputc(static_cast<int>(0x80 | (codePoint & 0x3F)), out);
+    PutByte(out, static_cast<int>(0xE0 | codePoint >> 12));
+    PutByte(out, static_cast<int>(0x80 | (codePoint >> 6 & 0x3F)));
+    PutByte(out, static_cast<int>(0x80 | (codePoint & 0x3F)));
   }
 }
 
-void WriteString(FILE* out, const char* text) {
+void WriteString(const ReportOutput& out, const char* text) {
   // The characters JSON has a short escape for, and the letter each is written with.
   static constexpr char kShortEscaped[] = "\"\\\b\f\n\r\t";
   static constexpr char kEscapeLetters[] = "\"\\bfnrt";
-  fputc('"', out);
+  PutByte(out, '"');
   while (*text != '\0') {
     uint32_t codePoint = 0;
     text += DecodeAnsiCharacter(text, &codePoint);
@@ -45,15 +51,17 @@ void WriteString(FILE* out, const char* text) {
                                    ? strchr(kShortEscaped, static_cast<int>(codePoint))
                                    : nullptr;
     if (shortEscaped != nullptr) {
-      fputc('\\', out);
-      fputc(kEscapeLetters[shortEscaped - kShortEscaped], out);
+      PutByte(out, '\\');
+      PutByte(out, kEscapeLetters[shortEscaped - kShortEscaped]);
     } else if (codePoint < 0x20) {
-      fprintf(out, "\\u%04x", static_cast<unsigned>(codePoint));
+      char escape[8];
+      snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(codePoint));
+      PutText(out, escape);
     } else {
       WriteUtf8(out, codePoint);
     }
   }
-  fputc('"', out);
+  PutByte(out, '"');
 }
 
 // Starts a value on a line of its own after the comma its predecessor needs; returns false when
@@ -62,15 +70,15 @@ bool StartValue(JsonWriter* writer, const char* key) {
   if (writer->depth > kJsonMostDepth) return false;
   bool* hasItems = &writer->hasItems[writer->depth];
   if (*hasItems) {
-    fputs(",\n", writer->out);
+    PutText(writer->out, ",\n");
   } else if (writer->depth > 0) {
-    fputc('\n', writer->out);
+    PutByte(writer->out, '\n');
   }
   *hasItems = true;
   WriteIndent(writer->out, writer->depth);
   if (key != nullptr) {
     WriteString(writer->out, key);
-    fputs(": ", writer->out);
+    PutText(writer->out, ": ");
   }
   return true;
 }
@@ -79,7 +87,7 @@ bool StartValue(JsonWriter* writer, const char* key) {
 void Open(JsonWriter* writer, const char* key, char bracket) {
   if (writer->depth < kJsonMostDepth) {
     StartValue(writer, key);
-    fputc(bracket, writer->out);
+    PutByte(writer->out, bracket);
     writer->hasItems[writer->depth + 1] = false;
   }
   ++writer->depth;
@@ -91,15 +99,15 @@ void Close(JsonWriter* writer, char bracket) {
   --writer->depth;
   if (writer->depth >= kJsonMostDepth) return;
   if (writer->hasItems[writer->depth + 1]) {
-    fputc('\n', writer->out);
+    PutByte(writer->out, '\n');
     WriteIndent(writer->out, writer->depth);
   }
-  fputc(bracket, writer->out);
+  PutByte(writer->out, bracket);
 }
 
 }  // namespace
 
-void StartJson(JsonWriter* writer, FILE* out) {
+void StartJson(JsonWriter* writer, const ReportOutput& out) {
   writer->out = out;
   writer->depth = 0;
   writer->hasItems[0] = false;
@@ -116,7 +124,7 @@ void CloseJsonArray(JsonWriter* writer) { Close(writer, ']'); }
 void WriteJsonText(JsonWriter* writer, const char* key, const char* text) {
   if (!StartValue(writer, key)) return;
   if (text == nullptr) {
-    fputs("null", writer->out);
+    PutText(writer->out, "null");
   } else {
     WriteString(writer->out, text);
   }
@@ -126,11 +134,11 @@ void WriteJsonNumber(JsonWriter* writer, const char* key, long long number) {
   if (!StartValue(writer, key)) return;
   char digits[24];
   std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, number);
-  fwrite(digits, 1, static_cast<size_t>(end.ptr - digits), writer->out);
+  PutBytes(writer->out, digits, static_cast<size_t>(end.ptr - digits));
 }
 
 void WriteJsonBool(JsonWriter* writer, const char* key, bool value) {
-  if (StartValue(writer, key)) fputs(value ? "true" : "false", writer->out);
+  if (StartValue(writer, key)) PutText(writer->out, value ? "true" : "false");
 }
 
-void EndJson(JsonWriter* writer) { fputc('\n', writer->out); }
+void EndJson(JsonWriter* writer) { PutByte(writer->out, '\n'); }

@@ -124,9 +124,9 @@ int main(int argc, char** argv) {
   ReleaseBuffer(tail);
   int status = DecidePreflightStatus(report);
   if (json) {
-    PrintJsonReport(report, status, stdout);
+    PrintJsonReport(report, status, StandardOutput());
   } else {
-    PrintTextReport(report, status, stdout);
+    PrintTextReport(report, status, StandardOutput());
   }
   return fflush(stdout) == 0 ? status : kPreflightCannotRun;
 }

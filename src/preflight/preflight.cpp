@@ -35,16 +35,16 @@ void InspectInstall(const PreflightRequest& request, PreflightReport* report) {
   const InstallerSettings& settings = report->settings;
   const char* directory = report->location.directory.text;
   const char* name = report->location.name.text;
-  report->argumentsFit =
-      PrepareInstallerArguments(report->location, settings, request.commandTail, &report->arguments);
+  report->argumentsFit = PrepareInstallerArguments(report->location, settings, request.commandTail,
+                                                   &report->arguments);
   TakeRecords(&report->argumentRecords);
-  report->commandFits = ComposeInstallerCommand(directory, settings.installerName.text,
-                                                report->arguments.text, &report->installerPath,
-                                                &report->commandLine);
+  report->commandFits =
+      ComposeInstallerCommand(directory, settings.installerName.text, report->arguments.text,
+                              &report->installerPath, &report->commandLine);
   report->installerFile = InspectProgramFile(report->installerPath.text);
-  report->installed = CheckInstalled(directory, name, settings.checkKey.text,
-                                     settings.checkValueName.text, settings.expectedValue.text,
-                                     settings.patchId.text);
+  report->installed =
+      CheckInstalled(directory, name, settings.checkKey.text, settings.checkValueName.text,
+                     settings.expectedValue.text, settings.patchId.text);
   TakeRecords(&report->checkRecords);
 }
 

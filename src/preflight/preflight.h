@@ -13,11 +13,11 @@
 #include "settings/settings.h"
 
 // The exit statuses, in the order the launcher meets their causes.
-inline constexpr int kPreflightReady = 0;             // the installer would start; not installed
-inline constexpr int kPreflightCannotRun = 1;         // the launcher would stop or fail to start it
-inline constexpr int kPreflightInstalled = 2;         // the check passes now: skip this host
-inline constexpr int kPreflightRebootPending = 3;     // reboot first
-inline constexpr int kPreflightUsage = 64;            // the command line was wrong
+inline constexpr int kPreflightReady = 0;          // the installer would start; not installed
+inline constexpr int kPreflightCannotRun = 1;      // the launcher would stop or fail to start it
+inline constexpr int kPreflightInstalled = 2;      // the check passes now: skip this host
+inline constexpr int kPreflightRebootPending = 3;  // reboot first
+inline constexpr int kPreflightUsage = 64;         // the command line was wrong
 
 inline constexpr int kSettingCount = 6;
 extern const char* const kSettingKeys[kSettingCount];  // in the order the launcher reads them

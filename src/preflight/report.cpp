@@ -1,6 +1,7 @@
 // The preflight's two report forms over the same findings and the same names for their states.
 #include "preflight/report.h"
 
+#include <charconv>
 #include <cstring>
 
 #include "preflight/json_writer.h"
@@ -81,33 +82,38 @@ const char* YesNo(int value) { return value ? "yes" : "no"; }
 
 // ---- text
 
-void PrintRecords(const RecordList& list, FILE* out) {
+void PrintRecords(const RecordList& list, const ReportOutput& out) {
   for (int i = 0; i < list.count; ++i) {
     const ReportedRecord& record = list.records[i];
-    fprintf(out, "  record: %s, %s %s %s\n", record.who.text, record.where.text, record.what.text,
-            record.message.text);
+    PutFormatted(out, "  record: %s, %s %s %s\n", record.who.text, record.where.text,
+                 record.what.text, record.message.text);
   }
 }
 
-void PrintInstallText(const PreflightReport& report, FILE* out) {
+// "<item> (<length> of <limit> characters): <text>", the text last, so that a trailing blank
+// is the line's end; a text that does not fit is marked as too long.
+void PrintMeasured(const ReportOutput& out, const char* item, const char* text, int capacity,
+                   int fits) {
+  PutFormatted(out, "%s (%d of %d characters%s): %s\n", item, static_cast<int>(strlen(text)),
+               capacity - 1, fits ? "" : ", too long", text);
+}
+
+void PrintInstallText(const PreflightReport& report, const ReportOutput& out) {
   if (!report.settingsLoaded) {
-    fputs("installer: not known, the settings did not load\n", out);
-    fputs("check: not evaluated, the settings did not load\n", out);
+    PutText(out, "installer: not known, the settings did not load\n");
+    PutText(out, "check: not evaluated, the settings did not load\n");
     return;
   }
-  fprintf(out, "installer: %s (%zu of %d characters): %s\n", report.installerPath.text,
-          strlen(report.installerPath.text), kLaunchFieldCapacity - 1,
-          ProgramFileName(report.installerFile));
-  fprintf(out, "arguments: %s (%zu of %d characters)%s\n", report.arguments.text,
-          strlen(report.arguments.text), kInstallerArgumentsCapacity - 1,
-          report.argumentsFit ? "" : ": too long");
+  PrintMeasured(out, "installer", report.installerPath.text, kLaunchFieldCapacity, true);
+  PutFormatted(out, "installer file: %s\n", ProgramFileName(report.installerFile));
+  PrintMeasured(out, "arguments", report.arguments.text, kInstallerArgumentsCapacity,
+                report.argumentsFit);
   PrintRecords(report.argumentRecords, out);
   if (report.argumentsFit) {
-    fprintf(out, "command line: %s (%zu of %d characters)%s\n", report.commandLine.text,
-            strlen(report.commandLine.text), kLaunchFieldCapacity - 1,
-            report.commandFits ? "" : ": too long");
+    PrintMeasured(out, "command line", report.commandLine.text, kLaunchFieldCapacity,
+                  report.commandFits);
   }
-  fprintf(out, "check: %s\n", report.installed ? "installed" : "not installed");
+  PutFormatted(out, "check: %s\n", report.installed ? "installed" : "not installed");
   PrintRecords(report.checkRecords, out);
 }
 
@@ -135,8 +141,8 @@ void WriteLength(JsonWriter* json, const char* key, const char* limitKey, const 
 
 void WriteSettingsJson(JsonWriter* json, const PreflightReport& report) {
   OpenJsonObject(json, "settings");
-  WriteJsonText(json, "file", report.settingsPath.text[0] != '\0' ? report.settingsPath.text
-                                                                   : nullptr);
+  WriteJsonText(json, "file",
+                report.settingsPath.text[0] != '\0' ? report.settingsPath.text : nullptr);
   OpenJsonObject(json, "values");
   for (int i = 0; i < kSettingCount; ++i) {
     WriteJsonText(json, kSettingKeys[i],
@@ -184,42 +190,46 @@ void WriteFileJson(JsonWriter* json, const char* key, const char* path, const ch
 
 }  // namespace
 
-void PrintTextReport(const PreflightReport& report, int status, FILE* out) {
-  fprintf(out, "launcher: %s%s\n", report.location.directory.text, report.location.name.text);
-  fprintf(out, "settings: %s, %s\n",
-          report.settingsPath.text[0] != '\0' ? report.settingsPath.text : "(no path)",
-          report.settingsLoaded ? "loaded" : "not loaded");
+void PrintTextReport(const PreflightReport& report, int status, const ReportOutput& out) {
+  PutFormatted(out, "launcher: %s%s\n", report.location.directory.text, report.location.name.text);
+  PutFormatted(out, "settings: %s, %s\n",
+               report.settingsPath.text[0] != '\0' ? report.settingsPath.text : "(no path)",
+               report.settingsLoaded ? "loaded" : "not loaded");
   if (report.settingsPath.text[0] != '\0') {
     for (int i = 0; i < kSettingCount; ++i) {
-      fprintf(out, "  %s=%s\n", kSettingKeys[i], report.settingValues[i].text);
+      PutFormatted(out, "  %s=%s\n", kSettingKeys[i], report.settingValues[i].text);
     }
   }
   PrintRecords(report.settingsRecords, out);
   PrintInstallText(report, out);
   if (report.patchInfo == PatchInfoLocation::kUnused) {
-    fputs("patch-info file: not used, ProgramPath is not in the registry\n", out);
+    PutText(out, "patch-info file: not used, ProgramPath is not in the registry\n");
   } else {
-    fprintf(out, "patch-info file: %s: %s\n", report.patchInfoPath.text,
-            PatchInfoAccessName(report));
+    PutFormatted(out, "patch-info file: %s: %s\n", report.patchInfoPath.text,
+                 PatchInfoAccessName(report));
   }
   PrintRecords(report.patchInfoRecords, out);
-  fprintf(out, "run log: %s: %s\n", kRunLogPath, AccessName(report.runLogAccess));
-  fprintf(out, "installer log: %s: %s\n", kInstallerLogPath, AccessName(report.installerLogAccess));
-  fprintf(out,
-          "reboot pending: %s (RebootPending key: %s, RebootRequired key: %s, "
-          "PendingFileRenameOperations: %s)\n",
-          YesNo(RebootPending(report)), YesNo(report.cbsRebootPending),
-          YesNo(report.updateRebootRequired), YesNo(report.renamesPending));
-  fprintf(out, "installation in progress: %s\n", InstallationName(report.installation));
+  PutFormatted(out, "run log: %s: %s\n", kRunLogPath, AccessName(report.runLogAccess));
+  PutFormatted(out, "installer log: %s: %s\n", kInstallerLogPath,
+               AccessName(report.installerLogAccess));
+  PutFormatted(out,
+               "reboot pending: %s (RebootPending key: %s, RebootRequired key: %s, "
+               "PendingFileRenameOperations: %s)\n",
+               YesNo(RebootPending(report)), YesNo(report.cbsRebootPending),
+               YesNo(report.updateRebootRequired), YesNo(report.renamesPending));
+  PutFormatted(out, "installation in progress: %s\n", InstallationName(report.installation));
   if (report.freeSpaceKnown) {
-    fprintf(out, "free space: %llu bytes\n", static_cast<unsigned long long>(report.freeSpace));
+    char digits[24];
+    std::to_chars_result end = std::to_chars(digits, digits + sizeof digits - 1, report.freeSpace);
+    *end.ptr = '\0';
+    PutFormatted(out, "free space: %s bytes\n", digits);
   } else {
-    fputs("free space: not known\n", out);
+    PutText(out, "free space: not known\n");
   }
-  fprintf(out, "status %d, %s: %s\n", status, VerdictOf(status), NextStepOf(status));
+  PutFormatted(out, "status %d, %s: %s\n", status, VerdictOf(status), NextStepOf(status));
 }
 
-void PrintJsonReport(const PreflightReport& report, int status, FILE* out) {
+void PrintJsonReport(const PreflightReport& report, int status, const ReportOutput& out) {
   JsonWriter json;
   StartJson(&json, out);
   OpenJsonObject(&json, nullptr);
@@ -233,8 +243,9 @@ void PrintJsonReport(const PreflightReport& report, int status, FILE* out) {
   WriteInstallJson(&json, report);
 
   OpenJsonObject(&json, "patch_info");
-  WriteJsonText(&json, "path",
-                report.patchInfo == PatchInfoLocation::kUnused ? nullptr : report.patchInfoPath.text);
+  WriteJsonText(
+      &json, "path",
+      report.patchInfo == PatchInfoLocation::kUnused ? nullptr : report.patchInfoPath.text);
   WriteJsonText(&json, "access", PatchInfoAccessName(report));
   WriteRecords(&json, report.patchInfoRecords);
   CloseJsonObject(&json);

@@ -1,12 +1,11 @@
 // The preflight's report: plain lines for people, or one JSON object for machines.
 #pragma once
 
-#include <cstdio>
-
 #include "preflight/preflight.h"
+#include "preflight/report_output.h"
 
 /// Prints one finding a line, the status and what to do next. Texts are printed as the launcher
 /// holds them, in the system's ANSI code page.
-void PrintTextReport(const PreflightReport& report, int status, FILE* out);
+void PrintTextReport(const PreflightReport& report, int status, const ReportOutput& out);
 /// Prints every finding as one JSON object in UTF-8, with the keys the README lists.
-void PrintJsonReport(const PreflightReport& report, int status, FILE* out);
+void PrintJsonReport(const PreflightReport& report, int status, const ReportOutput& out);

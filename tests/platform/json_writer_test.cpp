@@ -4,26 +4,22 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace {
 
-// Runs `write` between StartJson and EndJson on a temporary file; returns the bytes it holds.
+// Runs `write` between StartJson and EndJson; returns the bytes written.
 std::string Written(const std::function<void(JsonWriter*)>& write) {
-  FILE* out = std::tmpfile();
-  if (out == nullptr) return "<no temporary file>";
+  std::string bytes;
+  auto append = [](const char* from, size_t count, void* to) {
+    static_cast<std::string*>(to)->append(from, count);
+  };
   JsonWriter writer;
-  StartJson(&writer, out);
+  StartJson(&writer, {append, &bytes});
   write(&writer);
   EndJson(&writer);
-  std::rewind(out);
-  std::string bytes;
-  int c;
-  while ((c = std::fgetc(out)) != EOF) bytes += static_cast<char>(c);
-  std::fclose(out);
   return bytes;
 }
 

@@ -2,9 +2,9 @@
 // and the run's exit status is returned (the system keeps its low 8 bits).
 #include <csignal>
 
+#include "common/command_line.h"
 #include "driver/driver.h"
 #include "platform/memory.h"
-#include "common/command_line.h"
 
 int main(int argc, char** argv) {
   // Whatever the parent set must not change the run: the wait sees the installer's end only while

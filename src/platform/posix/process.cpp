@@ -15,8 +15,8 @@
 
 #include <climits>
 
-#include "platform/memory.h"
 #include "common/command_line.h"
+#include "platform/memory.h"
 #include "platform/posix/open_file.h"
 #include "platform/posix/paths.h"
 
