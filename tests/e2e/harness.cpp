@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +23,7 @@ HarnessOptions ParseHarnessOptions(int argc, char** argv) {
     if (arg.rfind("--launcher=", 0) == 0) options.launcher = path("--launcher=");
     if (arg.rfind("--installer=", 0) == 0) options.installer = path("--installer=");
     if (arg.rfind("--reporter=", 0) == 0) options.reporter = path("--reporter=");
+    if (arg.rfind("--preflight=", 0) == 0) options.preflight = path("--preflight=");
     if (arg.rfind("--wrapper=", 0) == 0) {
       std::istringstream words(value("--wrapper="));
       for (std::string word; words >> word;) options.wrapper.push_back(word);
@@ -58,12 +60,30 @@ std::string QuoteArgument(const std::string& argument) {
   return quoted.append(backslashes * 2, '\\') + "\"";
 }
 
+namespace {
+
+// Moves what a capture file holds into *text, and closes it.
+void TakeCapture(FILE* capture, std::string* text) {
+  if (capture == nullptr) return;
+  text->clear();
+  rewind(capture);
+  char buffer[4096];
+  size_t count;
+  while ((count = fread(buffer, 1, sizeof buffer, capture)) > 0) text->append(buffer, count);
+  fclose(capture);
+}
+
+}  // namespace
+
 int RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-               std::string* output, bool closedStreams) {
+               std::string* output, bool closedStreams, std::string* errors) {
   // Output goes to a file rather than a pipe, so that a process the program leaves running with
   // its streams cannot hold up the wait.
   FILE* capture = output != nullptr ? tmpfile() : nullptr;
-  if (output != nullptr && capture == nullptr) return -1;
+  FILE* errorCapture = errors != nullptr ? tmpfile() : nullptr;
+  if ((output != nullptr && capture == nullptr) || (errors != nullptr && errorCapture == nullptr)) {
+    return -1;
+  }
   pid_t pid = fork();
   if (pid == 0) {
     if (closedStreams) {
@@ -71,6 +91,7 @@ int RunProgram(const std::vector<std::string>& argv, const std::vector<std::stri
     } else {
       int out = capture != nullptr ? fileno(capture) : open("/dev/null", O_WRONLY);
       dup2(out, 1);
+      if (errorCapture != nullptr) dup2(fileno(errorCapture), 2);
     }
     for (const std::string& setting : env) putenv(strdup(setting.c_str()));
     std::vector<char*> args;
@@ -81,14 +102,8 @@ int RunProgram(const std::vector<std::string>& argv, const std::vector<std::stri
   }
   int status = -1;
   if (pid > 0) waitpid(pid, &status, 0);
-  if (capture != nullptr) {
-    output->clear();
-    rewind(capture);
-    char buffer[4096];
-    size_t count;
-    while ((count = fread(buffer, 1, sizeof buffer, capture)) > 0) output->append(buffer, count);
-    fclose(capture);
-  }
+  TakeCapture(capture, output);
+  TakeCapture(errorCapture, errors);
   return status;
 }
 
@@ -125,6 +140,39 @@ std::regex LogPattern(const std::string& expected, const std::string& directory)
   return std::regex(pattern);
 }
 
+namespace {
+
+// A UTF-16LE registry export as UTF-8, one unit at a time (a surrogate half stays a unit of its
+// own, which keeps the text comparable), without the sections under any of `dropped`.
+std::string ExportText(const std::string& utf16, const std::vector<std::string>& dropped) {
+  std::string text;
+  for (size_t i = 2; i + 1 < utf16.size(); i += 2) {  // past the byte-order mark
+    unsigned unit = static_cast<unsigned char>(utf16[i]) | static_cast<unsigned char>(utf16[i + 1])
+                                                               << 8;
+    if (unit < 0x80) {
+      text += static_cast<char>(unit);
+    } else if (unit < 0x800) {
+      text += {static_cast<char>(0xC0 | unit >> 6), static_cast<char>(0x80 | (unit & 0x3F))};
+    } else {
+      text += {static_cast<char>(0xE0 | unit >> 12), static_cast<char>(0x80 | (unit >> 6 & 0x3F)),
+               static_cast<char>(0x80 | (unit & 0x3F))};
+    }
+  }
+  std::string kept;
+  bool keep = true;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind('[', 0) == 0) {
+      keep = std::none_of(dropped.begin(), dropped.end(),
+                          [&](const std::string& key) { return line.rfind("[" + key, 0) == 0; });
+    }
+    if (keep) kept += line + "\n";
+  }
+  return kept;
+}
+
+}  // namespace
+
 void Leg::Reset() {
   for (const char* name : {"drive_c/hotfix", "drive_c/Srv", "drive_e", "drive_c/tmp.log",
                            "drive_c/QOR_Updates_InstallOS.log"}) {
@@ -154,8 +202,29 @@ class LinuxLeg : public Leg {
     for (char c : folder.substr(7)) directory += c == '/' ? '\\' : c;
     return directory + "\\";
   }
-  void WriteRegistry(const std::string& lines) override {
-    WriteFile(root_ / "HKLM.reg", "REGEDIT4\r\n\r\n" + lines);
+  void WriteRegistry(const std::string& lines, const std::string& systemLines) override {
+    WriteFile(root_ / "HKLM.reg", "REGEDIT4\r\n\r\n" + lines + systemLines);
+  }
+  std::string ExportRegistry() override { return ReadFile(root_ / "HKLM.reg"); }
+  void WaitForEnd() override {}
+  std::string LauncherFileName() const override { return "setup"; }
+  std::string BundleArgument() const override { return LauncherFolder().string(); }
+  void PlacePreflight(bool besideLauncher) override {
+    if (besideLauncher) {
+      fs::copy_file(options_.preflight, LauncherFolder() / "hotfix-preflight",
+                    fs::copy_options::overwrite_existing);
+    }
+  }
+  int RunPreflight(const std::vector<std::string>& args, bool besideLauncher, std::string* output,
+                   std::string* errors) override {
+    fs::path program =
+        besideLauncher ? LauncherFolder() / "hotfix-preflight" : fs::path(options_.preflight);
+    std::vector<std::string> argv = options_.wrapper;
+    argv.push_back(program.string());
+    argv.insert(argv.end(), args.begin(), args.end());
+    int status =
+        RunProgram(argv, {"HOTFIX_LAUNCHER_PREFIX=" + root_.string()}, output, false, errors);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : kNoExitStatus;
   }
   int Run(const LaunchRequest& request) override {
     fs::copy_file(options_.launcher, LauncherFolder() / "setup",
@@ -186,7 +255,7 @@ class WineLeg : public Leg {
             std::string("WINEARCH=") + (windows32 ? "win32" : "win64")};
     RunProgram({"wineboot", "-i"}, env_);
     // A persistent server spares every run the server's start.
-    RunProgram({"wineserver", "-p"}, env_);
+    if (options.persistentServer) RunProgram({"wineserver", "-p"}, env_);
     fs::create_directories(root_ / "drive_e");
     fs::create_symlink("../drive_e", root_ / "dosdevices/e:");
   }
@@ -196,7 +265,7 @@ class WineLeg : public Leg {
   }
   bool IsWine() const override { return true; }
   std::string LauncherDirectory() const override { return "C:\\hotfix\\kb1\\"; }
-  void WriteRegistry(const std::string& lines) override {
+  void WriteRegistry(const std::string& lines, const std::string& systemLines) override {
     const std::string software = windows32_ ? "SOFTWARE\\" : "SOFTWARE\\Wow6432Node\\";
     std::string reg =
         "REGEDIT4\r\n\r\n"
@@ -206,12 +275,39 @@ class WineLeg : public Leg {
         "[-HKEY_LOCAL_MACHINE\\" +
         software + "Qor]\r\n" +
         std::regex_replace(lines, std::regex(R"(HKEY_LOCAL_MACHINE\\SOFTWARE\\)"),
-                           "HKEY_LOCAL_MACHINE\\" + software);
+                           "HKEY_LOCAL_MACHINE\\" + software) +
+        systemLines;
     WriteFile(root_ / "drive_c/hotfix/registry.reg", reg);
-    // On a 64-bit Windows only the 64-bit reg.exe takes Wow6432Node paths as they stand (the
-    // 32-bit one would redirect them a second time).
-    std::string regLoader = windows32_ ? "wine" : "/usr/lib/wine/wine64";
-    RunProgram({regLoader, "reg", "import", "C:\\hotfix\\registry.reg"}, env_);
+    RunProgram({RegLoader(), "reg", "import", "C:\\hotfix\\registry.reg"}, env_);
+  }
+  void WaitForEnd() override { RunProgram({"wineserver", "-w"}, env_); }
+  std::string ExportRegistry() override {
+    fs::path file = root_ / "registry-export.reg";
+    std::string windowsPath = "Z:" + file.string();
+    std::replace(windowsPath.begin(), windowsPath.end(), '/', '\\');
+    RunProgram({RegLoader(), "reg", "export", "HKLM", windowsPath, "/y"}, env_);
+    std::string exported = ReadFile(file);
+    fs::remove(file);
+    return ExportText(exported, {"HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video\\",
+                                 "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Class\\"
+                                 "{4D36E968-E325-11CE-BFC1-08002BE10318}"});
+  }
+  std::string LauncherFileName() const override { return "setup.exe"; }
+  std::string BundleArgument() const override { return "C:\\hotfix\\kb1"; }
+  void PlacePreflight(bool besideLauncher) override {
+    fs::copy_file(
+        options_.preflight,
+        (besideLauncher ? LauncherFolder() : root_ / "drive_c/hotfix") / "hotfix-preflight.exe",
+        fs::copy_options::overwrite_existing);
+  }
+  int RunPreflight(const std::vector<std::string>& args, bool besideLauncher, std::string* output,
+                   std::string* errors) override {
+    std::string program = besideLauncher ? "C:\\hotfix\\kb1\\hotfix-preflight.exe"
+                                         : "C:\\hotfix\\hotfix-preflight.exe";
+    std::vector<std::string> argv = {"wine", program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    int status = RunProgram(argv, env_, output, false, errors);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : kNoExitStatus;
   }
   int Run(const LaunchRequest& request) override {
     fs::copy_file(options_.launcher, LauncherFolder() / "setup.exe",
@@ -235,6 +331,10 @@ class WineLeg : public Leg {
   }
 
  private:
+  // On a 64-bit Windows only the 64-bit reg.exe takes Wow6432Node paths as they stand (the 32-bit
+  // one would redirect them a second time), and only it writes and exports the system view.
+  std::string RegLoader() const { return windows32_ ? "wine" : "/usr/lib/wine/wine64"; }
+
   HarnessOptions options_;
   bool windows32_;
   std::vector<std::string> env_;

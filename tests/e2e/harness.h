@@ -13,12 +13,13 @@ namespace fs = std::filesystem;
 
 struct HarnessOptions {
   std::string leg;  // "linux", "wine" (the x64 build), "wow64" or "win32" (the 32-bit product)
-  std::string launcher, installer, reporter;
-  std::vector<std::string> wrapper;  // a program the Linux launcher runs under, with its options
+  std::string launcher, installer, reporter, preflight;
+  std::vector<std::string> wrapper;  // a program the Linux programs run under, with its options
+  bool persistentServer = true;  // wine: keep one server for all runs (ExportRegistry needs not)
 };
 
-/// Takes --leg=, --launcher=, --installer=, --reporter= and --wrapper="program options..." from
-/// the arguments that GoogleTest left; paths are made absolute.
+/// Takes --leg=, --launcher=, --installer=, --reporter=, --preflight= and --wrapper="program
+/// options..." from the arguments that GoogleTest left; paths are made absolute.
 HarnessOptions ParseHarnessOptions(int argc, char** argv);
 
 /// The whole file's bytes; empty when it cannot be read.
@@ -30,9 +31,11 @@ std::string QuoteArgument(const std::string& argument);
 
 /// Runs a program with environment additions and waits for it alone (not for processes it left
 /// running); returns its wait status. Its standard output goes to *output when asked, else
-/// nowhere; with `closedStreams` it starts with its standard streams closed instead.
+/// nowhere, and its standard error to *errors when asked; with `closedStreams` it starts with its
+/// standard streams closed instead.
 int RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-               std::string* output = nullptr, bool closedStreams = false);
+               std::string* output = nullptr, bool closedStreams = false,
+               std::string* errors = nullptr);
 
 /// Turns a run-log template into a pattern: "\n" is stored as CR LF, {T} is any time stamp, {DIR}
 /// the launcher directory, {MSG} an optional record of a system message (its own CR LF included).
@@ -57,8 +60,24 @@ class Leg {
   /// The launcher directory as the launcher itself writes it into its records.
   virtual std::string LauncherDirectory() const = 0;
   /// Replaces the registry's values for the launcher with these lines (keys under
-  /// HKEY_LOCAL_MACHINE\SOFTWARE), given after the REGEDIT4 header.
-  virtual void WriteRegistry(const std::string& lines) = 0;
+  /// HKEY_LOCAL_MACHINE\SOFTWARE), given after the REGEDIT4 header, then imports `systemLines` as
+  /// they stand, in the registry's system view (the 64-bit one on a 64-bit Windows).
+  virtual void WriteRegistry(const std::string& lines, const std::string& systemLines = "") = 0;
+  /// The whole of HKEY_LOCAL_MACHINE as an export in UTF-8; on wine without the display adapter's
+  /// keys, which wine rewrites whenever its server starts.
+  virtual std::string ExportRegistry() = 0;
+  /// Waits until every process of the leg has ended (on wine, the server too).
+  virtual void WaitForEnd() = 0;
+  /// The launcher's file name in its folder: "setup" or "setup.exe".
+  virtual std::string LauncherFileName() const = 0;
+  /// The launcher's folder as the preflight is told it on the command line.
+  virtual std::string BundleArgument() const = 0;
+  /// Puts the preflight where RunPreflight starts it: a copy in the launcher's folder when asked,
+  /// else (on Windows, a copy) outside the launcher's folder.
+  virtual void PlacePreflight(bool besideLauncher) = 0;
+  /// Runs the placed preflight with these arguments; returns its exit status, or kNoExitStatus.
+  virtual int RunPreflight(const std::vector<std::string>& args, bool besideLauncher,
+                           std::string* output, std::string* errors) = 0;
   /// Copies the launcher into its folder as "setup" and runs it; returns its exit status (the
   /// low 8 bits on Linux, the full 32 on Windows), or kNoExitStatus.
   virtual int Run(const LaunchRequest& request) = 0;

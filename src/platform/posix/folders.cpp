@@ -48,8 +48,13 @@ int ListProgramFiles(const char* folder, const char* except, ProgramList* list) 
   }
   DIR* entries = opendir(host);
   if (entries == nullptr) return 0;
+  // By the path the link names rather than through the link, as a program run by a tool such as
+  // valgrind is shown its own path there but not its own file.
+  char own[PATH_MAX];
+  ssize_t ownLength = readlink("/proc/self/exe", own, sizeof own - 1);
+  if (ownLength > 0) own[ownLength] = '\0';
   struct stat self;
-  bool selfKnown = stat("/proc/self/exe", &self) == 0;
+  bool selfKnown = ownLength > 0 && stat(own, &self) == 0;
   while (dirent* entry = readdir(entries)) {
     struct stat status;
     char name[260];
