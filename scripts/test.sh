@@ -48,13 +48,13 @@ fi
 rm -f "$log"
 
 # The Windows legs must have run, not just been skipped for want of a build.
-for expected in linux:e2e_wine linux:fault_wine windows-x64:platform_test_wine \
-  windows-x64:unit_test_wine windows-x86:import_table; do
+for expected in linux:e2e_wine linux:fault_wine linux:preflight_wine windows-x64:platform_test_wine \
+  windows-x64:unit_test_wine windows-x86:import_table windows-x86:preflight_import_table; do
   [[ $(ctest --preset "${expected%%:*}" -N) == *" ${expected#*:}"* ]] ||
     { echo "the test ${expected#*:} is missing from ${expected%%:*}" >&2; failed=$((failed + 1)); }
 done
 for leg in wow64 win32; do
-  for test in unit_test platform_test e2e fault; do
+  for test in unit_test platform_test e2e fault preflight; do
     [[ $(ctest --preset windows-x86 -N) == *" ${test}_$leg"* ]] ||
       { echo "the 32-bit test ${test}_$leg is missing" >&2; failed=$((failed + 1)); }
   done

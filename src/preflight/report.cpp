@@ -24,15 +24,15 @@ const char* VerdictOf(int status) {
 const char* NextStepOf(int status) {
   switch (status) {
     case kPreflightReady:
-      return "run the launcher: it would start the installer, and the hotfix is not installed.";
+      return "run the launcher; it would start the installer, and the hotfix is not installed.";
     case kPreflightInstalled:
-      return "skip this host: the hotfix is installed, and the launcher would only add its patch "
+      return "skip this host; the hotfix is installed, and the launcher would only add its patch "
              "id to the patch-info file once more.";
     case kPreflightRebootPending:
       return "reboot this host first, then run the preflight again.";
   }
-  return "do not run the launcher here: it would stop before the installer or fail to start it; "
-         "mend what the findings and records above name.";
+  return "do not run the launcher here; it would stop before the installer or fail to start it. "
+         "Mend what the lines above name.";
 }
 
 const char* ProgramFileName(ProgramFile file) {
@@ -226,7 +226,7 @@ void PrintTextReport(const PreflightReport& report, int status, const ReportOutp
   } else {
     PutText(out, "free space: not known\n");
   }
-  PutFormatted(out, "status %d, %s: %s\n", status, VerdictOf(status), NextStepOf(status));
+  PutFormatted(out, "status %d (%s): %s\n", status, VerdictOf(status), NextStepOf(status));
 }
 
 void PrintJsonReport(const PreflightReport& report, int status, const ReportOutput& out) {
