@@ -288,9 +288,14 @@ class WineLeg : public Leg {
     RunProgram({RegLoader(), "reg", "export", "HKLM", windowsPath, "/y"}, env_);
     std::string exported = ReadFile(file);
     fs::remove(file);
-    return ExportText(exported, {"HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video\\",
-                                 "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Class\\"
-                                 "{4D36E968-E325-11CE-BFC1-08002BE10318}"});
+    // What wine rewrites as it boots: its devices, drives, network cards and service counter.
+    const std::string system = "HKEY_LOCAL_MACHINE\\System\\";
+    const std::string control = system + "CurrentControlSet\\Control\\";
+    const std::string cards = "Microsoft\\Windows NT\\CurrentVersion\\NetworkCards";
+    return ExportText(exported,
+                      {control + "Video", control + "Class\\", control + "ServiceCurrent]",
+                       system + "MountedDevices]", "HKEY_LOCAL_MACHINE\\Software\\" + cards,
+                       "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\" + cards});
   }
   std::string LauncherFileName() const override { return "setup.exe"; }
   std::string BundleArgument() const override { return "C:\\hotfix\\kb1"; }

@@ -63,8 +63,8 @@ class Leg {
   /// HKEY_LOCAL_MACHINE\SOFTWARE), given after the REGEDIT4 header, then imports `systemLines` as
   /// they stand, in the registry's system view (the 64-bit one on a 64-bit Windows).
   virtual void WriteRegistry(const std::string& lines, const std::string& systemLines = "") = 0;
-  /// The whole of HKEY_LOCAL_MACHINE as an export in UTF-8; on wine without the display adapter's
-  /// keys, which wine rewrites whenever its server starts.
+  /// The whole of HKEY_LOCAL_MACHINE as an export in UTF-8; on wine without the keys it rewrites
+  /// whenever its server starts (devices, drives, network cards, the service counter).
   virtual std::string ExportRegistry() = 0;
   /// Waits until every process of the leg has ended (on wine, the server too).
   virtual void WaitForEnd() = 0;
