@@ -143,7 +143,9 @@ for group in hotfix_fleet hotfix_waves; do
   results=$work/results/$group
   expected=$(for row in "${fleet[@]}"; do
     read -r host in_group _ _ _ pre status class _ <<<"$row"
-    [ "$in_group" = "$group" ] && [ "$class" != - ] && printf '%s\t%s\t%s\t%s\n' "$host" "$pre" "$status" "${class//_/ }"
+    if [ "$in_group" = "$group" ] && [ "$class" != - ]; then
+      printf '%s\t%s\t%s\t%s\n' "$host" "$pre" "$status" "${class//_/ }"
+    fi
   done | sort)
   actual=$(python3 "$here/summary_table.py" "$results/summary.jsonl") || fail "$group: summary unreadable"
   diff <(echo "$expected") <(echo "$actual") || fail "$group: summary lines differ (expected <, actual >)"
