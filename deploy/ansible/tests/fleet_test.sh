@@ -98,13 +98,13 @@ inventory=$work/fleet.yml
 for group in hotfix_fleet hotfix_waves; do
   printf '    %s:\n      hosts:\n' "$group" >> "$inventory"
   for row in "${fleet[@]}"; do
-    read -r host in_group variant registry seed _ _ _ extra <<<"$row"
+    read -r host in_group variant registry earlier _ _ _ extra <<<"$row"
     [ "$in_group" = "$group" ] || continue
     prefix=$work/prefixes/$host
     mkdir -p "$prefix/drive_c/Qor/server"
     cp "$work/registry/$registry.reg" "$prefix/HKLM.reg"
     printf 'KB4000001\r\n' > "$prefix/drive_c/Qor/server/patchinfo"
-    case $seed in
+    case $earlier in
       wait) printf '%s\r\n' "$old_wait" > "$prefix/drive_c/QOR_Updates_InstallOS.log" ;;
       banner) printf '%s\r\n' "$old_banner" > "$prefix/drive_c/QOR_Updates_InstallOS.log" ;;
     esac
