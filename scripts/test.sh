@@ -50,7 +50,7 @@ rm -f "$log"
 # The Windows legs must have run, not just been skipped for want of a build.
 for expected in linux:e2e_wine linux:fault_wine linux:preflight_wine windows-x64:platform_test_wine \
   windows-x64:unit_test_wine windows-x86:import_table windows-x86:preflight_import_table \
-  windows-x86:hotfix-launcher_version_resource linux:release_package; do
+  windows-x86:hotfix-launcher_version_resource linux:release_package linux:ansible_fleet; do
   [[ $(ctest --preset "${expected%%:*}" -N) == *" ${expected#*:}"* ]] ||
     { echo "the test ${expected#*:} is missing from ${expected%%:*}" >&2; failed=$((failed + 1)); }
 done
