@@ -16,13 +16,25 @@
 #include "platform/posix/open_file.h"
 #include "platform/posix/paths.h"
 
+namespace {
+
+// Fills `path` with the running program's host path, by the path /proc/self/exe names rather than
+// through the link, as a program run by a tool such as valgrind is shown its own path there but
+// not its own file. Returns false when it cannot be had.
+bool ReadOwnHostPath(char* path, size_t capacity) {
+  ssize_t length = readlink("/proc/self/exe", path, capacity - 1);
+  if (length <= 0) return false;
+  path[length] = '\0';
+  return true;
+}
+
+}  // namespace
+
 FolderLookup ResolveFolder(const char* given, char* path, int capacity) {
   path[0] = '\0';
   char typed[PATH_MAX];
   if (given == nullptr) {
-    ssize_t length = readlink("/proc/self/exe", typed, sizeof typed);
-    if (length <= 0 || static_cast<size_t>(length) >= sizeof typed) return FolderLookup::kNoFolder;
-    typed[length] = '\0';
+    if (!ReadOwnHostPath(typed, sizeof typed)) return FolderLookup::kNoFolder;
     *strrchr(typed, '/') = '\0';
     given = typed[0] != '\0' ? typed : "/";
   }
@@ -48,13 +60,9 @@ int ListProgramFiles(const char* folder, const char* except, ProgramList* list) 
   }
   DIR* entries = opendir(host);
   if (entries == nullptr) return 0;
-  // By the path the link names rather than through the link, as a program run by a tool such as
-  // valgrind is shown its own path there but not its own file.
   char own[PATH_MAX];
-  ssize_t ownLength = readlink("/proc/self/exe", own, sizeof own - 1);
-  if (ownLength > 0) own[ownLength] = '\0';
   struct stat self;
-  bool selfKnown = ownLength > 0 && stat(own, &self) == 0;
+  bool selfKnown = ReadOwnHostPath(own, sizeof own) && stat(own, &self) == 0;
   while (dirent* entry = readdir(entries)) {
     struct stat status;
     char name[260];

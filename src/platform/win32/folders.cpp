@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+#include "platform/module_path.h"
+
 namespace {
 
 struct FileIdentity {
@@ -41,8 +43,8 @@ FolderLookup ResolveFolder(const char* given, char* path, int capacity) {
   path[0] = '\0';
   char typed[MAX_PATH + 1];
   if (given == nullptr) {
-    DWORD length = GetModuleFileNameA(nullptr, typed, sizeof typed);
-    char* last = length > 0 && length < sizeof typed ? strrchr(typed, '\\') : nullptr;
+    ReadModulePath(typed, sizeof typed);
+    char* last = strrchr(typed, '\\');
     if (last == nullptr) return FolderLookup::kNoFolder;
     last[1] = '\0';
     given = typed;
@@ -64,8 +66,8 @@ int ListProgramFiles(const char* folder, const char* except, ProgramList* list) 
   char pattern[MAX_PATH + 8];
   char own[MAX_PATH + 1];
   FileIdentity self;
-  DWORD ownLength = GetModuleFileNameA(nullptr, own, sizeof own);
-  bool selfKnown = ownLength > 0 && ownLength < sizeof own && ReadFileIdentity(own, &self);
+  ReadModulePath(own, sizeof own);
+  bool selfKnown = own[0] != '\0' && ReadFileIdentity(own, &self);
   if (strlen(folder) + sizeof "*.exe" > sizeof pattern) return 0;
   strcpy(pattern, folder);
   strcat(pattern, "*.exe");
