@@ -97,7 +97,7 @@ if sorted((shown or '').split()) != sorted(line['host'] for line in lines
                                            if line['classification'] == 'failed'):
     problems.append('filtered by "failed", the browser shows %r' % shown)
 
-chromium('--screenshot=' + os.path.abspath(screenshot), '--window-size=1100,1250',
+chromium('--screenshot=' + os.path.abspath(screenshot), '--window-size=1280,1800',
          '--hide-scrollbars', 'file://' + os.path.abspath(page))
 if not os.path.getsize(screenshot):
     problems.append('no screenshot')

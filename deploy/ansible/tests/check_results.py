@@ -6,7 +6,7 @@ group's other hosts. Prints what differs; exits with 1 when anything does.
 
   check_results.py RESULTS_DIR EXPECTED_FILE INVENTORY
 
-EXPECTED_FILE lines: RUN STATUS HOST PREFLIGHT EXIT CLASSIFICATION | REASON WORDS, or
+EXPECTED_FILE lines: RUN STATUS HOST PREFLIGHT EXIT CLASSIFICATION ~ REASON WORDS, or
 RUN STATUS HOST not attempted ("-" for null)."""
 
 import csv
@@ -28,7 +28,7 @@ with open(inventory_file, encoding='utf-8') as inventory:
 runs = {}
 with open(expected_file, encoding='utf-8') as expected:
     for line in expected:
-        head, _, words = line.partition('|')
+        head, _, words = line.partition('~')
         run, status, host, *rest = head.split()
         runs.setdefault(run, {'status': status, 'hosts': {}})['hosts'][host] = (
             None if rest == ['not', 'attempted'] else

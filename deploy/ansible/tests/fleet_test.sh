@@ -10,6 +10,8 @@
 #
 #   fleet_test.sh WORK_DIR LAUNCHER PREFLIGHT INSTALLER
 set -euo pipefail
+# Debian's own programs first: its python3 has the modules the checks import.
+export PATH=/usr/sbin:/usr/bin:/sbin:/bin:$PATH
 here=$(cd "$(dirname "$0")" && pwd)
 ansible_dir=$(dirname "$here")
 examples=$(cd "$here/../../../examples/KB5001234" && pwd)
@@ -176,37 +178,37 @@ wait "$chain"
 # Every run: one line per host attempted, with its preflight status, exit status, classification
 # and a part of its reason, and the hosts not attempted; each run's exit status.
 cat > "$work/expected.txt" <<'EOF'
-check  0 patched-1      2 - already installed | installed and recorded
-check  0 ok-1           0 - would install     | not installed
-check  0 pending        3 - reboot first      | a reboot is pending
-check  0 bad-ini        1 - bundle broken     | RegKeyValue is missing from ini file.
-check  0 no-ini         64 - bundle broken    | more than one program file could be the launcher
-readme 2 patched-1      2 - already installed | installed and recorded
-readme 2 ok-1           0 0 success           | preflight after: 2
-readme 2 wants-reboot   0 194 reboot needed   | the low 8 bits of 3010 (0x00000BC2) ERROR_SUCCESS_REBOOT_REQUIRED
-readme 2 ok-2           0 0 success           | preflight after: 2
-readme 2 not-applicable 0 23 not applicable   | 0x80240017) WU_E_NOT_APPLICABLE
-readme 2 unrecorded     0 0 success           | preflight after: 2
-readme 2 fails-1603     0 67 failed           | 1603 (0x00000643) ERROR_INSTALL_FAILURE
-readme 2 pending        3 - reboot needed     | a reboot is pending; not launched
-readme 2 no-ini         64 - bundle broken    | more than one program file could be the launcher
+check  0 patched-1      2 - already installed ~ installed and recorded
+check  0 ok-1           0 - would install     ~ not installed
+check  0 pending        3 - reboot first      ~ a reboot is pending
+check  0 bad-ini        1 - bundle broken     ~ RegKeyValue is missing from ini file.
+check  0 no-ini         64 - bundle broken    ~ more than one program file could be the launcher
+readme 2 patched-1      2 - already installed ~ installed and recorded
+readme 2 ok-1           0 0 success           ~ preflight after: 2
+readme 2 wants-reboot   0 194 reboot needed   ~ the low 8 bits of 3010 (0x00000BC2) ERROR_SUCCESS_REBOOT_REQUIRED
+readme 2 ok-2           0 0 success           ~ preflight after: 2
+readme 2 not-applicable 0 23 not applicable   ~ 0x80240017) WU_E_NOT_APPLICABLE
+readme 2 unrecorded     0 0 success           ~ preflight after: 2
+readme 2 fails-1603     0 67 failed           ~ 1603 (0x00000643) ERROR_INSTALL_FAILURE
+readme 2 pending        3 - reboot needed     ~ a reboot is pending; not launched
+readme 2 no-ini         64 - bundle broken    ~ more than one program file could be the launcher
 readme 2 bad-ini        not attempted
 readme 2 ok-3           not attempted
 readme 2 ok-4           not attempted
-limit  0 ok-1           2 - already installed | installed and recorded
-cases  2 unreachable    - - unreachable       | 127.0.0.1
-cases  2 no-preflight   - - tool missing      | missing/hotfix-preflight is not there or not executable
-cases  2 killed         0 - interrupted       | Ansible killed it and the installer it ran
-cases  2 short-limit    - - failed            | Ansible kills the launcher's process group
-cases  2 retry-once     0 0 success           | (after 1 retry)
-cases  2 busy           0 82 retry later      | 1618 (0x00000652) ERROR_INSTALL_ALREADY_RUNNING
-cases  2 reboot-after   0 0 success           | preflight after: 2
-cases  2 fifo           0 0 success           | QOR_Updates_InstallOS.log is a FIFO: not opened
-cases  2 link           0 67 failed           | QOR_Updates_InstallOS.log is a symbolic link: not opened
-cases  2 foreign-root   - - refused           | is owned by nobody (uid 65534), not root
-canary 0 canary-1       0 0 success           | preflight after: 2
-canary 0 canary-2       2 - already installed | installed and recorded
-one    0 solo           2 - already installed | installed and recorded
+limit  0 ok-1           2 - already installed ~ installed and recorded
+cases  2 unreachable    - - unreachable       ~ 127.0.0.1
+cases  2 no-preflight   - - tool missing      ~ missing/hotfix-preflight is not there or not executable
+cases  2 killed         0 - interrupted       ~ Ansible killed it and the installer it ran
+cases  2 short-limit    - - failed            ~ Ansible kills the launcher's process group
+cases  2 retry-once     0 0 success           ~ (after 1 retry)
+cases  2 busy           0 82 retry later      ~ 1618 (0x00000652) ERROR_INSTALL_ALREADY_RUNNING
+cases  2 reboot-after   0 0 success           ~ preflight after: 2
+cases  2 fifo           0 0 success           ~ QOR_Updates_InstallOS.log is a FIFO: not opened
+cases  2 link           0 67 failed           ~ QOR_Updates_InstallOS.log is a symbolic link: not opened
+cases  2 foreign-root   - - refused           ~ is owned by nobody (uid 65534), not root
+canary 0 canary-1       0 0 success           ~ preflight after: 2
+canary 0 canary-2       2 - already installed ~ installed and recorded
+one    0 solo           2 - already installed ~ installed and recorded
 EOF
 python3 "$here/check_results.py" "$work/results" "$work/expected.txt" "$inventory" || fail "summary lines differ"
 grep -q '"rebooted": true' "$work/results/cases/"*/summary.jsonl || fail "reboot-after: not rebooted"

@@ -11,6 +11,7 @@ import errno
 import hashlib
 import os
 import pwd
+import shutil
 import stat
 
 from ansible.module_utils.basic import AnsibleModule
@@ -24,8 +25,9 @@ description:
   - C(stage) walks every folder from the launcher's prefix down to the bundle's folder, making
     the missing ones below drive C (owned by the user the module runs as, mode 0755), and says
     which one root does not own or group or others may write to; it checks that the installed
-    launcher and the preflight are there and runnable, gives the preflight's version, and copies
-    the launcher into the bundle's folder as C(setup).
+    launcher and the preflight are there and runnable, gives the preflight's version, copies the
+    launcher into the bundle's folder as C(setup), puts the files of I(place) there, and then
+    verifies as C(verify) does.
   - C(verify) compares each staged file's SHA-256 with the controller's (or with the host file it
     was copied from), opening nothing that is a link, not a regular file, or has a second name.
   - C(read) reads files as the launcher opens them in drive C's root, where anyone may create
@@ -48,8 +50,14 @@ options:
   preflight:
     description: The installed preflight (stage).
     type: str
+  place:
+    description: Files to put into the folder, each its name there and C(path) (a file on the
+      host, which is left as it is) and C(mode) (stage; the action hotfix_linux_stage sends them).
+    type: dict
+    default: {}
   checksums:
-    description: File names in the folder and the SHA-256 each must have (verify).
+    description: File names in the folder and the SHA-256 each must have (stage, after the files
+      are put there, and verify).
     type: dict
     default: {}
   copies:
@@ -214,21 +222,33 @@ def stage(module, result):
     result['preflight_version'] = out.strip()
     result['launcher_version'] = _package_version(module, launcher)
     # The launcher runs only from inside the prefix: each bundle gets a copy of it.
-    setup = os.path.join(folder, 'setup')
-    with open(launcher, 'rb') as source:
-        data = source.read()
-    if not os.path.isfile(setup) or _file_bytes(setup) != data:
-        fd = os.open(setup + '.new', os.O_WRONLY | os.O_CREAT | os.O_TRUNC | os.O_NOFOLLOW, 0o755)
-        with os.fdopen(fd, 'wb') as copy:
-            copy.write(data)
-        os.chmod(setup + '.new', 0o755)
-        os.replace(setup + '.new', setup)
-        result['changed'] = True
+    copies = [('setup', launcher, 0o755)] + [
+        (name, item['path'], int(item['mode'])) for name, item in module.params['place'].items()]
+    for name, source, mode in copies:
+        result['changed'] |= _install(os.path.join(folder, name), source, mode)
+    module.params['copies'] = dict(module.params['copies'], setup=launcher)
+    verify(module, result)
 
 
-def _file_bytes(path):
-    with open(path, 'rb') as existing:
-        return existing.read()
+def _install(target, source, mode):
+    """Puts a copy of the file source at target (its folders made as root's) unless target is a
+    regular file with the same bytes; returns whether it changed anything."""
+    with open(source, 'rb') as original:
+        wanted = _sha256(original.fileno())
+    fd, _, _ = _open_as_launcher(target)
+    if fd is not None:
+        try:
+            if _sha256(fd) == wanted:
+                return False
+        finally:
+            os.close(fd)
+    os.makedirs(os.path.dirname(target), 0o755, exist_ok=True)
+    fd = os.open(target + '.new', os.O_WRONLY | os.O_CREAT | os.O_TRUNC | os.O_NOFOLLOW, 0o600)
+    with os.fdopen(fd, 'wb') as copy, open(source, 'rb') as original:
+        shutil.copyfileobj(original, copy, 1 << 20)
+    os.chmod(target + '.new', mode & 0o7777)
+    os.replace(target + '.new', target)
+    return True
 
 
 def _sha256(fd):
@@ -289,6 +309,7 @@ def main():
             folder=dict(type='str'),
             launcher=dict(type='str'),
             preflight=dict(type='str'),
+            place=dict(type='dict', default={}),
             checksums=dict(type='dict', default={}),
             copies=dict(type='dict', default={}),
             files=dict(type='list', elements='dict', default=[]),

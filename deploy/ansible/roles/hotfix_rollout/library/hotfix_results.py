@@ -165,6 +165,12 @@ def _chart(counts):
             % (16 + 26 * len(shown), ''.join(bars)))
 
 
+def _clock(stamp):
+    """A row's time of day; the page's head gives the dates."""
+    return '<time datetime="%s">%s</time>' % (html.escape(stamp), html.escape(stamp[11:])) \
+        if stamp else ''
+
+
 def _records_text(data):
     cut = len(data) > MOST_RECORD_BYTES
     text = data[-MOST_RECORD_BYTES:].decode('cp1252', errors='replace').replace('\r\n', '\n')
@@ -175,8 +181,8 @@ def _records_text(data):
 def _page(params, lines, counts, not_attempted, records):
     escape = html.escape
     present = [name for name, _ in CLASSES if counts.get(name)]
-    filters = ''.join('<input type="radio" name="filter" class="filter" id="f-%s"%s>'
-                      % (_css_name(name), '') for name in present)
+    filters = ''.join('<input type="radio" name="filter" class="filter" id="f-%s">'
+                      % _css_name(name) for name in present)
     labels = ''.join('<label for="f-%s">%s (%d)</label>'
                      % (_css_name(name), escape(name), counts[name]) for name in present)
     rules = ''.join('#f-%s:checked~table.hosts tbody tr:not(.%s){display:none}'
@@ -187,15 +193,16 @@ def _page(params, lines, counts, not_attempted, records):
         exit_status = line.get('exit_status')
         rows.append(
             '<tr class="host %s" data-host="%s"><td>%s</td><td class="classification">%s</td>'
-            '<td>%s</td><td>%s</td><td>%s</td><td>%s</td><td>%s</td><td>%s</td></tr>'
+            '<td>%s</td><td>%s</td><td>%s</td><td class="time">%s</td><td class="time">%s</td>'
+            '<td>%s</td></tr>'
             % (_css_name(line.get('classification') or ''), escape(line['host']),
                escape(line['host']), escape(line.get('classification') or ''),
                escape('' if line.get('preflight_status') is None else '%s (%s)' % (
                    line['preflight_status'], line.get('preflight_name') or '')),
                escape('' if exit_status is None else '%s%s' % (
                    exit_status, ' (%s)' % line['exit_name'] if line.get('exit_name') else '')),
-               escape(line.get('reason') or ''), escape(line.get('started') or ''),
-               escape(line.get('time') or ''), 'yes' if line.get('rebooted') else 'no'))
+               escape(line.get('reason') or ''), _clock(line.get('started')),
+               _clock(line.get('time')), 'yes' if line.get('rebooted') else 'no'))
     logs = ''.join(
         '<section class="records %s" data-host="%s"><h3>%s: %s</h3><pre class="run-log">%s</pre>'
         '</section>' % (_css_name(line['classification']), escape(line['host']),
@@ -220,12 +227,14 @@ border-radius:12px;cursor:pointer}
 table.hosts{border-collapse:collapse;width:100%%}
 table.hosts th,table.hosts td{border-bottom:1px solid #cfd8dc;padding:4px 8px;text-align:left;
 vertical-align:top}
+td.time{white-space:nowrap}
 pre.run-log{background:#eceff1;padding:8px;overflow-x:auto;white-space:pre-wrap}
 %(rules)s
 </style></head><body>
 <h1>Rollout of %(bundle)s</h1>
 <dl class="facts"><dt>bundle</dt><dd>%(bundle)s</dd><dt>run id</dt><dd id="run-id">%(run)s</dd>
-<dt>time (UTC)</dt><dd>%(first)s to %(last)s</dd><dt>hosts</dt><dd>%(hosts)d with a line, %(missing)d not attempted</dd></dl>
+<dt>time (UTC)</dt><dd>%(first)s to %(last)s</dd>
+<dt>hosts</dt><dd>%(hosts)d with a line, %(missing)d not attempted</dd></dl>
 <h2>Hosts per classification</h2>
 %(chart)s
 <h2>Hosts</h2>
@@ -300,8 +309,10 @@ def main():
     for line in lines:
         writer.writerow(['' if line.get(key) is None else line.get(key) for key in KEYS])
     _write(os.path.join(folder, 'summary.csv'), buffer.getvalue())
-    _write(os.path.join(folder, 'not-attempted.txt'), ''.join(host + '\n' for host in not_attempted))
-    _write(os.path.join(folder, 'report.html'), _page(params, lines, counts, not_attempted, records))
+    _write(os.path.join(folder, 'not-attempted.txt'),
+           ''.join(host + '\n' for host in not_attempted))
+    _write(os.path.join(folder, 'report.html'),
+           _page(params, lines, counts, not_attempted, records))
     module.exit_json(changed=bool(new), counts=counts, not_attempted=not_attempted,
                      table=_table(counts, not_attempted, len(lines)))
 

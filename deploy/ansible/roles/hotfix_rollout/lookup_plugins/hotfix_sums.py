@@ -8,6 +8,7 @@ import os
 
 from ansible.errors import AnsibleError
 from ansible.plugins.lookup import LookupBase
+from ansible.utils.hashing import secure_hash
 
 __metaclass__ = type
 
@@ -24,14 +25,6 @@ options:
 '''
 
 
-def _sha256(path):
-    digest = hashlib.sha256()
-    with open(path, 'rb') as data:
-        for chunk in iter(lambda: data.read(1 << 20), b''):
-            digest.update(chunk)
-    return digest.hexdigest()
-
-
 class LookupModule(LookupBase):
     """The lookup."""
 
@@ -40,7 +33,7 @@ class LookupModule(LookupBase):
         for term in terms:
             path = os.path.normpath(str(term))
             if os.path.isfile(path):
-                sums.append({os.path.basename(path): _sha256(path)})
+                sums.append({os.path.basename(path): secure_hash(path, hashlib.sha256)})
                 continue
             if not os.path.isdir(path):
                 raise AnsibleError('hotfix_sums: no folder or file %s on the controller' % path)
@@ -48,6 +41,7 @@ class LookupModule(LookupBase):
             for folder, _, names in os.walk(path):
                 for name in names:
                     full = os.path.join(folder, name)
-                    found[os.path.relpath(full, path).replace(os.sep, '/')] = _sha256(full)
+                    relative = os.path.relpath(full, path).replace(os.sep, '/')
+                    found[relative] = secure_hash(full, hashlib.sha256)
             sums.append(found)
         return sums
