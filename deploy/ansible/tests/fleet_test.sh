@@ -162,10 +162,10 @@ rollout() {
 }
 
 echo "== the rollouts $(elapsed)"
-# The README's command after a dry run of it on the hosts with the dry run's four outcomes, then
-# --limit, beside the other fleets.
+# The README's command after a dry run, in one wave, of the hosts with the dry run's four
+# outcomes, then --limit, beside the other fleets.
 {
-  rollout check hotfix_fleet 25% 10 --check --limit patched-1,ok-1,pending,bad-ini,no-ini
+  rollout check hotfix_fleet 100% 10 --check --limit patched-1,ok-1,pending,bad-ini,no-ini
   rollout readme hotfix_fleet 25% 10
   rollout limit hotfix_fleet 25% 10 --limit ok-1
 } &
