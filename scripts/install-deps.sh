@@ -4,7 +4,8 @@
 # scripts/commands.txt; tests/setup/check-commands.sh proves that these packages bring each one.
 set -euo pipefail
 packages=(apt cmake g++ make googletest libbenchmark-dev mingw-w64 wine wine64 valgrind clang
-  libclang-rt-14-dev debootstrap mawk mount nlohmann-json3-dev ansible ansible-lint)
+  libclang-rt-14-dev debootstrap mawk mount nlohmann-json3-dev ansible ansible-lint chromium procps
+  openssh-client)
 if [ "${1:-}" = --list ]; then
   printf '%s\n' "${packages[@]}"
   exit 0

@@ -26,8 +26,9 @@ constexpr char kHelp[] =
     "  --help     print this text\n"
     "  --version  print the version\n"
     "\n"
-    "Exit status: 0 ready, 1 the launcher would not start the installer, 2 already installed,\n"
-    "3 reboot pending, 64 usage error.\n";
+    "Exit status: 0 ready (not installed, or installed and the id not recorded), 1 the\n"
+    "launcher would not start the installer, 2 installed and recorded, 3 reboot pending,\n"
+    "64 usage error.\n";
 
 int UsageError(const char* message, const char* detail) {
   fprintf(stderr, "%s: %s%s\n", kProgram, message, detail);

@@ -2,6 +2,8 @@
 // place of a launcher in the bundle's folder, and deciding the exit status from them.
 #include "preflight/preflight.h"
 
+#include <cstring>
+
 #include "check/check.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
@@ -48,14 +50,47 @@ void InspectInstall(const PreflightRequest& request, PreflightReport* report) {
   TakeRecords(&report->checkRecords);
 }
 
-// Where the patch id would go, and whether that file would open for appending; the records are
-// those the launcher writes when it does not.
+// A path the report gives as empty has no host path either.
+void LocateGivenPath(const char* path, HostPath* hostPath) {
+  if (path[0] != '\0') LocateHostPath(path, hostPath->text, kHostPathCapacity);
+}
+
+// Whether the file holds a line equal to the patch id, read in text mode as the launcher reads
+// its files, so that the CR LF it writes after each id ends the line.
+PatchIdRecord FindPatchId(const char* path, const char* patchId) {
+  TextFile* file = OpenTextFile(path, TextFileMode::kRead);
+  if (file == nullptr) return PatchIdRecord::kNotRead;
+  size_t idLength = strlen(patchId);
+  // Room for the longest id and its line feed: a longer line comes in pieces, none of which can
+  // be a whole line equal to the id.
+  char piece[kPathCapacity + 2];
+  bool lineStart = true;
+  PatchIdRecord found = PatchIdRecord::kNotHeld;
+  while (found == PatchIdRecord::kNotHeld && ReadTextLine(file, piece, sizeof piece)) {
+    size_t length = strlen(piece);
+    bool lineEnds = length > 0 && piece[length - 1] == '\n';
+    if (lineStart && length - (lineEnds ? 1 : 0) == idLength &&
+        memcmp(piece, patchId, idLength) == 0) {
+      found = PatchIdRecord::kHeld;
+    }
+    lineStart = lineEnds;
+  }
+  CloseTextFile(file);
+  return found;
+}
+
+// Where the patch id would go, whether that file would open for appending and whether it holds
+// the id already; the records are those the launcher writes when it does not open.
 void InspectPatchInfo(PreflightReport* report) {
   report->patchInfo = LocatePatchInfoFile(&report->patchInfoPath);
   if (report->patchInfo == PatchInfoLocation::kUnused) return;
+  LocateGivenPath(report->patchInfoPath.text, &report->patchInfoHostPath);
   report->patchInfoAccess = report->patchInfo == PatchInfoLocation::kLocated
                                 ? ProbeTextFile(report->patchInfoPath.text, TextFileMode::kAppend)
                                 : FileAccess::kCannotOpen;
+  if (report->patchInfo == PatchInfoLocation::kLocated && report->settingsLoaded) {
+    report->patchIdRecord = FindPatchId(report->patchInfoPath.text, report->settings.patchId.text);
+  }
   if (report->patchInfoAccess == FileAccess::kCannotOpen && report->settingsLoaded) {
     ReportPatchInfoNotOpened(report->location.directory.text, report->location.name.text,
                              report->settings.patchId.text, report->patchInfoPath.text);
@@ -83,7 +118,12 @@ void InspectBundle(const PreflightRequest& request, PreflightReport* report) {
   report->settingsLoaded =
       ReadInstallerSettings(report->located, report->location, &report->settings);
   TakeRecords(&report->settingsRecords);
-  if (report->settingsLoaded) InspectInstall(request, report);
+  LocateGivenPath(report->location.directory.text, &report->launcherHostPath);
+  LocateGivenPath(report->settingsPath.text, &report->settingsHostPath);
+  if (report->settingsLoaded) {
+    InspectInstall(request, report);
+    LocateGivenPath(report->installerPath.text, &report->installerHostPath);
+  }
   InspectPatchInfo(report);
 
   report->runLogAccess = ProbeTextFile(kRunLogPath, TextFileMode::kAppend);
@@ -91,12 +131,19 @@ void InspectBundle(const PreflightRequest& request, PreflightReport* report) {
     report->runLogAccess = ProbeTextFile(kRunLogPath, TextFileMode::kWriteAtEnd);
   }
   report->installerLogAccess = ProbeTextFile(kInstallerLogPath, TextFileMode::kCreateEmpty);
+  LocateGivenPath(kRunLogPath, &report->runLogHostPath);
+  LocateGivenPath(kInstallerLogPath, &report->installerLogHostPath);
 
   report->cbsRebootPending = KeyExists(kCbsRebootKey);
   report->updateRebootRequired = KeyExists(kUpdateRebootKey);
   report->renamesPending = ValueExists(kSessionManagerKey, kPendingRenamesValue);
   report->installation = ReadInstallationActivity();
   report->freeSpaceKnown = ReadFreeSpace(request.folder, &report->freeSpace);
+}
+
+int PatchIdRecorded(const PreflightReport& report) {
+  return report.patchInfo == PatchInfoLocation::kUnused ||
+         report.patchIdRecord == PatchIdRecord::kHeld;
 }
 
 int RebootPending(const PreflightReport& report) {
@@ -106,8 +153,8 @@ int RebootPending(const PreflightReport& report) {
 int DecidePreflightStatus(const PreflightReport& report) {
   if (!report.settingsLoaded || !report.argumentsFit) return kPreflightCannotRun;
   // The check decides before the launch does: an installed hotfix ends the run with 0 even when
-  // its installer is gone.
-  if (report.installed) return kPreflightInstalled;
+  // its installer is gone, and the run appends the id, which is worth it only when it is missing.
+  if (report.installed) return PatchIdRecorded(report) ? kPreflightInstalled : kPreflightReady;
   if (!report.commandFits || report.installerFile != ProgramFile::kProgram) {
     return kPreflightCannotRun;
   }

@@ -8,14 +8,15 @@
 #include "launch/launch.h"
 #include "patchinfo/patchinfo.h"
 #include "platform/files.h"
+#include "platform/folders.h"
 #include "platform/process.h"
 #include "preflight/report_records.h"
 #include "settings/settings.h"
 
 // The exit statuses, in the order the launcher meets their causes.
-inline constexpr int kPreflightReady = 0;          // the installer would start; not installed
+inline constexpr int kPreflightReady = 0;          // run: not installed, or installed, not recorded
 inline constexpr int kPreflightCannotRun = 1;      // the launcher would stop or fail to start it
-inline constexpr int kPreflightInstalled = 2;      // the check passes now: skip this host
+inline constexpr int kPreflightInstalled = 2;      // installed and recorded: skip this host
 inline constexpr int kPreflightRebootPending = 3;  // reboot first
 inline constexpr int kPreflightUsage = 64;         // the command line was wrong
 
@@ -29,6 +30,16 @@ inline constexpr char kUpdateRebootKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\RebootRequired";
 inline constexpr char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 inline constexpr char kPendingRenamesValue[] = "PendingFileRenameOperations";
+
+// Whether the patch-info file holds a line equal to the patch id.
+enum class PatchIdRecord {
+  kNotRead,  // no file to read: no ProgramPath, the settings not loaded, no file, or unreadable
+  kHeld,
+  kNotHeld,
+};
+
+// Where this host's file system meets a path the report gives; empty when that cannot be told.
+using HostPath = FixedText<kHostPathCapacity>;
 
 struct PreflightRequest {
   const char* folder;        // the bundle's folder, a full platform path ending in a separator
@@ -59,6 +70,7 @@ struct PreflightReport {
   PatchPath patchInfoPath;
   PatchInfoLocation patchInfo = PatchInfoLocation::kUnused;
   FileAccess patchInfoAccess = FileAccess::kCannotOpen;
+  PatchIdRecord patchIdRecord = PatchIdRecord::kNotRead;
   RecordList patchInfoRecords;
 
   FileAccess runLogAccess = FileAccess::kCannotOpen;
@@ -70,11 +82,22 @@ struct PreflightReport {
   InstallationActivity installation = InstallationActivity::kNotChecked;
   int freeSpaceKnown = 0;
   uint64_t freeSpace = 0;
+
+  // The host paths of the launcher's folder and of the files above.
+  HostPath launcherHostPath;
+  HostPath settingsHostPath;
+  HostPath installerHostPath;
+  HostPath patchInfoHostPath;
+  HostPath runLogHostPath;
+  HostPath installerLogHostPath;
 };
 
 /// Fills `report` with every finding for the launcher that `request` names, reading the settings,
 /// the registry and the file system as the launcher would and writing nothing.
 void InspectBundle(const PreflightRequest& request, PreflightReport* report);
+/// Whether a passed check would leave the patch-info file as it is worth keeping: no patch-info
+/// file is used, or it holds the patch id already.
+int PatchIdRecorded(const PreflightReport& report);
 /// Whether any of the three reboot markers is set.
 int RebootPending(const PreflightReport& report);
 /// The exit status the findings give, decided in the order the launcher meets them.

@@ -21,18 +21,43 @@ const char* VerdictOf(int status) {
   return "cannot run";
 }
 
-const char* NextStepOf(int status) {
+// Installed, and the launcher would append the id that the patch-info file lacks.
+bool RecordsOnly(const PreflightReport& report) {
+  return report.settingsLoaded && report.installed && !PatchIdRecorded(report);
+}
+
+const char* NextStepOf(const PreflightReport& report, int status) {
   switch (status) {
     case kPreflightReady:
-      return "run the launcher; it would start the installer, and the hotfix is not installed.";
+      return RecordsOnly(report)
+                 ? "run the launcher; the hotfix is installed, and the launcher would run the "
+                   "installer again and then append the id the patch-info file lacks."
+                 : "run the launcher; it would start the installer, and the hotfix is not "
+                   "installed.";
     case kPreflightInstalled:
-      return "skip this host; the hotfix is installed, and the launcher would only add its patch "
-             "id to the patch-info file once more.";
+      return report.patchInfo == PatchInfoLocation::kUnused
+                 ? "skip this host; the hotfix is installed, and no patch-info file is used "
+                   "(ProgramPath is not in the registry)."
+                 : "skip this host; the hotfix is installed, and the patch-info file holds its "
+                   "id.";
     case kPreflightRebootPending:
       return "reboot this host first, then run the preflight again.";
   }
   return "do not run the launcher here; it would stop before the installer or fail to start it. "
          "Mend what the lines above name.";
+}
+
+// What the patch-info file holds, after its access in the text report.
+const char* PatchIdRecordNote(PatchIdRecord record) {
+  switch (record) {
+    case PatchIdRecord::kHeld:
+      return ", holds the patch id";
+    case PatchIdRecord::kNotHeld:
+      return ", lacks the patch id";
+    case PatchIdRecord::kNotRead:
+      break;
+  }
+  return "";
 }
 
 const char* ProgramFileName(ProgramFile file) {
@@ -113,7 +138,10 @@ void PrintInstallText(const PreflightReport& report, const ReportOutput& out) {
     PrintMeasured(out, "command line", report.commandLine.text, kLaunchFieldCapacity,
                   report.commandFits);
   }
-  PutFormatted(out, "check: %s\n", report.installed ? "installed" : "not installed");
+  PutFormatted(out, "check: %s\n",
+               !report.installed     ? "not installed"
+               : RecordsOnly(report) ? "installed; the launcher would record the id"
+                                     : "installed");
   PrintRecords(report.checkRecords, out);
 }
 
@@ -133,6 +161,11 @@ void WriteRecords(JsonWriter* json, const RecordList& list) {
   CloseJsonArray(json);
 }
 
+// A host path that cannot be told, or of a path the report does not give, is null.
+void WriteHostPath(JsonWriter* json, const HostPath& hostPath) {
+  WriteJsonText(json, "host_path", hostPath.text[0] != '\0' ? hostPath.text : nullptr);
+}
+
 void WriteLength(JsonWriter* json, const char* key, const char* limitKey, const char* text,
                  int capacity) {
   WriteJsonNumber(json, key, static_cast<long long>(strlen(text)));
@@ -143,6 +176,7 @@ void WriteSettingsJson(JsonWriter* json, const PreflightReport& report) {
   OpenJsonObject(json, "settings");
   WriteJsonText(json, "file",
                 report.settingsPath.text[0] != '\0' ? report.settingsPath.text : nullptr);
+  WriteHostPath(json, report.settingsHostPath);
   OpenJsonObject(json, "values");
   for (int i = 0; i < kSettingCount; ++i) {
     WriteJsonText(json, kSettingKeys[i],
@@ -162,6 +196,7 @@ void WriteInstallJson(JsonWriter* json, const PreflightReport& report) {
   }
   OpenJsonObject(json, "installer");
   WriteJsonText(json, "path", report.installerPath.text);
+  WriteHostPath(json, report.installerHostPath);
   WriteLength(json, "path_length", "path_limit", report.installerPath.text, kLaunchFieldCapacity);
   WriteJsonText(json, "file", ProgramFileName(report.installerFile));
   WriteJsonText(json, "arguments", report.arguments.text);
@@ -181,9 +216,11 @@ void WriteInstallJson(JsonWriter* json, const PreflightReport& report) {
   CloseJsonObject(json);
 }
 
-void WriteFileJson(JsonWriter* json, const char* key, const char* path, const char* access) {
+void WriteFileJson(JsonWriter* json, const char* key, const char* path, const HostPath& hostPath,
+                   const char* access) {
   OpenJsonObject(json, key);
   WriteJsonText(json, "path", path);
+  WriteHostPath(json, hostPath);
   WriteJsonText(json, "access", access);
   CloseJsonObject(json);
 }
@@ -205,8 +242,8 @@ void PrintTextReport(const PreflightReport& report, int status, const ReportOutp
   if (report.patchInfo == PatchInfoLocation::kUnused) {
     PutText(out, "patch-info file: not used, ProgramPath is not in the registry\n");
   } else {
-    PutFormatted(out, "patch-info file: %s: %s\n", report.patchInfoPath.text,
-                 PatchInfoAccessName(report));
+    PutFormatted(out, "patch-info file: %s: %s%s\n", report.patchInfoPath.text,
+                 PatchInfoAccessName(report), PatchIdRecordNote(report.patchIdRecord));
   }
   PrintRecords(report.patchInfoRecords, out);
   PutFormatted(out, "run log: %s: %s\n", kRunLogPath, AccessName(report.runLogAccess));
@@ -226,7 +263,7 @@ void PrintTextReport(const PreflightReport& report, int status, const ReportOutp
   } else {
     PutText(out, "free space: not known\n");
   }
-  PutFormatted(out, "status %d (%s): %s\n", status, VerdictOf(status), NextStepOf(status));
+  PutFormatted(out, "status %d (%s): %s\n", status, VerdictOf(status), NextStepOf(report, status));
 }
 
 void PrintJsonReport(const PreflightReport& report, int status, const ReportOutput& out) {
@@ -238,6 +275,7 @@ void PrintJsonReport(const PreflightReport& report, int status, const ReportOutp
   OpenJsonObject(&json, "launcher");
   WriteJsonText(&json, "directory", report.location.directory.text);
   WriteJsonText(&json, "name", report.location.name.text);
+  WriteHostPath(&json, report.launcherHostPath);
   CloseJsonObject(&json);
   WriteSettingsJson(&json, report);
   WriteInstallJson(&json, report);
@@ -246,11 +284,19 @@ void PrintJsonReport(const PreflightReport& report, int status, const ReportOutp
   WriteJsonText(
       &json, "path",
       report.patchInfo == PatchInfoLocation::kUnused ? nullptr : report.patchInfoPath.text);
+  WriteHostPath(&json, report.patchInfoHostPath);
   WriteJsonText(&json, "access", PatchInfoAccessName(report));
+  if (report.patchIdRecord == PatchIdRecord::kNotRead) {
+    WriteJsonText(&json, "holds_patch_id", nullptr);
+  } else {
+    WriteJsonBool(&json, "holds_patch_id", report.patchIdRecord == PatchIdRecord::kHeld);
+  }
   WriteRecords(&json, report.patchInfoRecords);
   CloseJsonObject(&json);
-  WriteFileJson(&json, "run_log", kRunLogPath, AccessName(report.runLogAccess));
-  WriteFileJson(&json, "installer_log", kInstallerLogPath, AccessName(report.installerLogAccess));
+  WriteFileJson(&json, "run_log", kRunLogPath, report.runLogHostPath,
+                AccessName(report.runLogAccess));
+  WriteFileJson(&json, "installer_log", kInstallerLogPath, report.installerLogHostPath,
+                AccessName(report.installerLogAccess));
 
   OpenJsonObject(&json, "reboot_pending");
   WriteJsonBool(&json, "pending", RebootPending(report) != 0);

@@ -44,6 +44,9 @@ const std::string kNoMarkers = "[-" + kCbsMarker + "]\r\n[-" + kUpdateMarker + "
 
 const std::string kInstalled =
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ExampleHotfix]\r\n\"Installed\"=dword:00000001\r\n";
+// The patch-info file is then drive_c/Srv/server/patchinfo.
+const std::string kProgramPath =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qor\\SERVER]\r\n\"ProgramPath\"=\"C:\\\\Srv\"\r\n";
 
 std::string Ini(const std::string& patchId = "KB1", const std::string& expected = "1") {
   return "[MicrosoftPatch]\r\nAppName=kb1.exe\r\nDaziveID=" + patchId +
@@ -65,8 +68,10 @@ struct Row {
   bool besideLauncher = false;
   std::vector<std::string> otherPrograms;  // more program files in the launcher's folder, no
                                            // extension (Windows legs add ".exe")
-  std::string text;                        // the standard output of a run without --json holds this
-  std::string error;                       // a usage error's one line holds this
+  std::string patchInfo;                   // drive_c/Srv/server/patchinfo's bytes, when given
+  std::vector<std::pair<std::string, std::string>> links;  // below the root: path, target
+  std::string text;   // the standard output of a run without --json holds this
+  std::string error;  // a usage error's one line holds this
   bool linuxOnly = false;
 };
 
@@ -104,8 +109,44 @@ std::vector<Row> Rows() {
        .status = 2,
        .expect = {{"/verdict", "already installed"},
                   {"/check/installed", true},
-                  {"/check/records", none}},
+                  {"/check/records", none},
+                  {"/patch_info/holds_patch_id", nullptr}},
        .registry = kInstalled},
+      // Status 2 only when the id is recorded: otherwise the launcher's run would record it.
+      {.name = "installed_and_recorded",
+       .status = 2,
+       .expect = {{"/patch_info/holds_patch_id", true}, {"/patch_info/access", "opens"}},
+       .registry = kInstalled + kProgramPath,
+       .patchInfo = "KB0\r\nKB1\r\n"},
+      {.name = "installed_not_recorded",
+       .status = 0,
+       .expect = {{"/verdict", "ready"},
+                  {"/check/installed", true},
+                  {"/patch_info/holds_patch_id", false}},
+       .registry = kInstalled + kProgramPath,
+       .installer = Installer::kNone,
+       .patchInfo = "KB10\r\nKB\r\n KB1\r\nKB1 \r\nxKB1"},
+      {.name = "installed_patch_info_missing",
+       .status = 0,
+       .expect = {{"/patch_info/holds_patch_id", nullptr},
+                  {"/patch_info/access", "cannot be opened"}},
+       .registry = kInstalled + kProgramPath},
+      {.name = "text_installed_not_recorded",
+       .status = 0,
+       .registry = kInstalled + kProgramPath,
+       .args = {"{BUNDLE}"},
+       .patchInfo = "KB0\r\n",
+       .text = "check: installed; the launcher would record the id"},
+      // Folders on the way are resolved inside the prefix; a link at the end stays in view.
+      {.name = "host_paths_resolve_folders",
+       .status = 0,
+       .expect = {{"/patch_info/host_path", "{ROOT}/drive_c/hotfix/Srv/server/patchinfo"},
+                  {"/run_log/host_path", "{ROOT}/drive_c/QOR_Updates_InstallOS.log"},
+                  {"/run_log/access", "cannot be opened"}},
+       .registry = kProgramPath,
+       .patchInfo = "KB0\r\n",
+       .links = {{"drive_c/Srv", "hotfix/Srv"}, {"drive_c/QOR_Updates_InstallOS.log", "/elsewhere"}},
+       .linuxOnly = true},
       {.name = "installed_installer_missing_reboot_pending",
        .status = 2,
        .expect = {{"/installer/file", "missing"}, {"/reboot_pending/pending", true}},
@@ -225,6 +266,11 @@ void Prepare(Leg& on, const HarnessOptions& with, const Row& row) {
     WriteFile(file, "#!/bin/sh\n");
     fs::permissions(file, fs::perms::owner_all);
   }
+  if (!row.patchInfo.empty()) {
+    fs::path real = on.Root() / (row.links.empty() ? "drive_c/Srv" : "drive_c/hotfix/Srv");
+    WriteFile(real / "server/patchinfo", row.patchInfo);
+  }
+  for (const auto& [path, target] : row.links) fs::create_symlink(target, on.Root() / path);
   on.WriteRegistry(row.registry, kNoMarkers + row.systemRegistry);
   on.PlacePreflight(row.besideLauncher);
 }
@@ -277,6 +323,34 @@ Json RunJson(Leg& on, const Row& row, int* status, std::string* output, std::str
   return row.args[0] == "--json" ? Json::parse(*output, nullptr, false) : Json();
 }
 
+// Each Windows path of the report has its host path beside it, null with it: the path itself on
+// Windows, a path in one of the prefix's drives on Linux.
+void ExpectHostPaths(const Leg& on, const Json& report) {
+  const std::string drives = fs::canonical(on.Root()).string() + "/drive_";
+  for (const auto& [object, key] : {std::pair{"launcher", "directory"},
+                                    {"settings", "file"},
+                                    {"installer", "path"},
+                                    {"patch_info", "path"},
+                                    {"run_log", "path"},
+                                    {"installer_log", "path"}}) {
+    if (!report[object].is_object()) continue;
+    const Json& path = report[object][key];
+    const Json& host = report[object]["host_path"];
+    if (path.is_null() || on.IsWine()) {
+      EXPECT_EQ(host, path) << object;
+    } else {
+      EXPECT_EQ(host.get<std::string>().rfind(drives, 0), 0u) << object << ": " << host;
+    }
+  }
+}
+
+// Leaves out what differs between the builds by design: the host paths.
+void EraseHostPaths(Json* report) {
+  for (auto& [key, value] : report->items()) {
+    if (value.is_object()) value.erase("host_path");
+  }
+}
+
 class PreflightRows : public ::testing::TestWithParam<Row> {};
 
 TEST_P(PreflightRows, StatusReportAndNothingChanged) {
@@ -303,8 +377,13 @@ TEST_P(PreflightRows, StatusReportAndNothingChanged) {
     for (const auto& [pointer, value] : row.expect) {
       Json::json_pointer at(pointer);
       ASSERT_TRUE(report.contains(at)) << pointer << " in\n" << output;
-      EXPECT_EQ(report[at], value) << pointer;
+      Json expected = value;
+      if (value.is_string() && value.get<std::string>().rfind("{ROOT}", 0) == 0) {
+        expected = fs::canonical(leg->Root()).string() + value.get<std::string>().substr(6);
+      }
+      EXPECT_EQ(report[at], expected) << pointer;
     }
+    ExpectHostPaths(*leg, report);
   } else {
     EXPECT_NE(output.find(row.text), std::string::npos) << output;
   }
@@ -321,6 +400,7 @@ TEST_P(PreflightRows, StatusReportAndNothingChanged) {
     for (Json* each : {&report, &linuxReport}) {
       each->erase("free_space_bytes");
       each->erase("installation_in_progress");
+      EraseHostPaths(each);
     }
     EXPECT_EQ(linuxReport, report) << "Linux:\n" << linuxOutput << "\nWindows:\n" << output;
   }

@@ -1,55 +1,87 @@
-"""The outcomes of filter_plugins/hotfix_outcome.py that the simulated fleet cannot produce: the
-launcher's own one-hour wait (status 3 on Linux), a Windows status with the top bit set, and a
-launcher that could not be started."""
+"""The outcomes of filter_plugins/hotfix_outcome.py that the simulated fleet cannot produce (the
+launcher's own one-hour wait on Linux, Windows codes with the top bit set, a launcher that did not
+start, the policy's codes on Windows), and that its code table and the role's default policy agree
+with docs/exit-status.md."""
 
 import base64
 import os
+import re
 import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                '..', 'roles', 'hotfix_rollout', 'filter_plugins'))
-from hotfix_outcome import hotfix_outcome  # noqa: E402
+import yaml
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROLE = os.path.join(HERE, '..', 'roles', 'hotfix_rollout')
+sys.path.insert(0, os.path.join(ROLE, 'filter_plugins'))
+from hotfix_outcome import CODES, hotfix_failure, hotfix_outcome  # noqa: E402
 
 OLD = b'1/2/2025 3:4:5 : KB5001234, C:\\hotfix\\KB5001234\\ setup Exit code = 3\r\n'
+READY = {'status': 0, 'report': {'check': {'installed': False}}}
+INSTALLED = {'status': 2, 'report': {}}
 
 
 def record(message):
     return b'3/7/2025 9:6:41 : KB5001234, C:\\hotfix\\KB5001234\\ setup ' + message + b'\r\n'
 
 
-def outcome(rc, new=b'', old=b'', platform='linux', after=0):
+def outcome(rc, new=b'', old=b'', platform='linux', after=INSTALLED, launch=None, **policy):
     log = base64.b64encode(old + new).decode('ascii')
-    launch = {'rc': rc, 'delta': '0:00:01'}
-    result = hotfix_outcome(0, launch, log, len(old), after, platform)
+    result = hotfix_outcome(READY, launch or {'rc': rc, 'delta': '0:00:01'}, log, len(old), after,
+                            platform, **policy)
     return result['classification'], result['exit_status']
 
 
 class OutcomeTest(unittest.TestCase):
-    def test_linux_wait_read_from_this_runs_records(self):
-        # 3 is both the one-hour wait and an installer's own 3; an older run's record must not count.
+    def test_statuses(self):
         wait = record(b'Exit code = 259') + b'Exit code = 3\r\n'
-        self.assertEqual(outcome(3, wait, OLD), ('still running', 259))
-        self.assertEqual(outcome(3, record(b'Exit code = 3'), record(b'Exit code = 259')), ('failed', 3))
+        cases = [
+            # 3 is both the one-hour wait and an installer's own 3; an older run's record is not
+            # this run's.
+            (outcome(3, wait, OLD), ('still running', 259)),
+            (outcome(3, record(b'Exit code = 3'), record(b'Exit code = 259')), ('failed', 3)),
+            (outcome(255, record(b'Failed to create process')), ('failed', -1)),
+            (outcome(255, record(b'Exit code = 255')), ('failed', 255)),
+            (outcome(0, after={'status': 0, 'report': {'check': {'installed': True}}}),
+             ('failed', 0)),
+            (outcome(2149842967, platform='windows'), ('not applicable', -2145124329)),
+            (outcome(2359302, platform='windows'), ('already installed', 2359302)),
+            (outcome(1641, platform='windows'), ('reboot needed', 1641)),
+            (outcome(1618, platform='windows', launch={'rc': 1618, 'delta': '0', 'attempts': 3}),
+             ('retry later', 1618)),
+            (outcome(259, platform='windows'), ('still running', 259)),
+            (outcome(194, platform='windows'), ('failed', 194)),
+            (outcome(5, platform='windows', skip_codes={'0x5': 'not applicable'}),
+             ('not applicable', 5)),
+            (outcome(0, launch={'rc': 2, 'failed': True, 'msg': 'No such file'}), ('failed', None)),
+        ]
+        for actual, expected in cases:
+            self.assertEqual(actual, expected)
 
-    def test_linux_255_is_the_launchers_own_failure_or_the_installers(self):
-        self.assertEqual(outcome(255, record(b'Failed to create process')), ('failed', -1))
-        self.assertEqual(outcome(255, record(b'Exit code = 255')), ('failed', 255))
+    def test_reasons_name_the_code(self):
+        result = hotfix_outcome(READY, {'rc': 2149842967, 'delta': '0'}, '', 0, None, 'windows')
+        self.assertIn('-2145124329 (0x80240017) WU_E_NOT_APPLICABLE, the update does not apply',
+                      result['reason'])
+        stopped = hotfix_failure({'msg': 'refused: C:\\hotfix is owned by someone'}, 'Check')
+        self.assertEqual(stopped['classification'], 'refused')
+        self.assertEqual(hotfix_failure({'msg': 'boom'}, 'Copy')['reason'], 'Copy: boom')
 
-    def test_a_run_log_that_was_replaced_is_read_whole(self):
-        log = base64.b64encode(record(b'Exit code = 259')).decode('ascii')
-        result = hotfix_outcome(0, {'rc': 3, 'delta': '0'}, log, 10000, 0, 'linux')
-        self.assertEqual(result['classification'], 'still running')
-
-    def test_windows_status_is_the_full_code(self):
-        self.assertEqual(outcome(2149842967, platform='windows'), ('failed', -2145124329))
-        self.assertEqual(outcome(3010, platform='windows'), ('reboot needed', 3010))
-        self.assertEqual(outcome(259, platform='windows'), ('still running', 259))
-        self.assertEqual(outcome(194, platform='windows'), ('failed', 194))
-
-    def test_a_launcher_that_did_not_start_is_no_status(self):
-        result = hotfix_outcome(0, {'rc': 2, 'failed': True, 'msg': 'No such file'}, '', 0, None)
-        self.assertEqual((result['classification'], result['exit_status']), ('failed', None))
+    def test_codes_and_policy_are_those_of_the_exit_status_page(self):
+        with open(os.path.join(HERE, '..', '..', '..', 'docs', 'exit-status.md')) as page:
+            rows = re.findall(r'^\| ([A-Z_]+) \| (-?\d+) \| (0x[0-9A-F]{8}) \| (\d+) \| ([^|(;]+)'
+                              r'[^|]*\|[^|]*\| `([a-z ]+)`', page.read(), re.M)
+        with open(os.path.join(ROLE, 'defaults', 'main.yml')) as defaults:
+            policy = yaml.safe_load(defaults)
+        classes = dict((code, 'reboot needed') for code in policy['hotfix_reboot_codes'])
+        classes.update(dict((code, 'retry later') for code in policy['hotfix_retry_codes']))
+        classes.update(policy['hotfix_skip_codes'])
+        self.assertEqual(len(rows), 7)
+        for name, status, hex_code, linux, meaning, role in rows:
+            code = int(hex_code, 16)
+            self.assertEqual((code & 0xFFFFFFFF, code & 0xFF), (int(status) & 0xFFFFFFFF,
+                                                                int(linux)))
+            self.assertEqual(CODES[code], (name, meaning.strip()))
+            self.assertEqual(classes.get(code, 'failed'), role)
 
 
 if __name__ == '__main__':

@@ -78,3 +78,29 @@ int ListProgramFiles(const char* folder, const char* except, ProgramList* list) 
   closedir(entries);
   return 1;
 }
+
+int LocateHostPath(const char* path, char* hostPath, int capacity) {
+  size_t room = static_cast<size_t>(capacity);
+  CopyBounded(hostPath, room, "");
+  char mapped[kMappedPathCapacity];
+  if (!MapPlatformPath(path, mapped, sizeof mapped)) return 0;
+  char folder[kMappedPathCapacity];
+  char resolved[kMappedPathCapacity];
+  CopyBounded(folder, sizeof folder, mapped);
+  char* last = strrchr(folder, '/');
+  if (last != nullptr) *last = '\0';
+  const char* found = mapped;
+  if (last != nullptr && ResolveInsidePrefix(folder, resolved, sizeof resolved) &&
+      AppendBounded(resolved, sizeof resolved, "/") &&
+      AppendBounded(resolved, sizeof resolved, last + 1)) {
+    found = resolved;
+  }
+  // Host names are UTF-8 and the report takes code page 1252 text: a folder reached through a
+  // link whose name 1252 cannot hold is shown by the path as mapped.
+  if (AnsiOfUtf8(found, hostPath, room) ||
+      (found != mapped && AnsiOfUtf8(mapped, hostPath, room))) {
+    return 1;
+  }
+  CopyBounded(hostPath, room, "");
+  return 0;
+}

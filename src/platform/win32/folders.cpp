@@ -96,3 +96,9 @@ int ListProgramFiles(const char* folder, const char* except, ProgramList* list) 
   FindClose(search);
   return 1;
 }
+
+int LocateHostPath(const char* path, char* hostPath, int capacity) {
+  if (CopyBounded(hostPath, static_cast<size_t>(capacity), path)) return 1;
+  hostPath[0] = '\0';
+  return 0;
+}

@@ -1,25 +1,31 @@
 # -*- coding: utf-8 -*-
-"""Filters of the hotfix_rollout role: how a host's rollout ended, and where a Windows path of the
-Linux launcher lies on the host.
+"""Filters of the hotfix_rollout role: how a host's rollout ended, by docs/exit-status.md.
 
-hotfix_outcome decides a host's classification from the preflight before the launch, the launch's
-result, the run log read after it and the preflight after it, following docs/exit-status.md:
+hotfix_outcome decides a host's classification from the preflight that decided the launch, the
+launch's result, the run log read after it and the preflight after it, under the rollout's
+return-code policy (hotfix_reboot_codes, hotfix_skip_codes, hotfix_retry_codes):
 
-  preflight 2                          already installed
-  preflight 1                          failed (the bundle cannot run; nothing was launched)
+  dry run (--check)                    would install, already installed, bundle broken,
+                                       reboot first or cannot tell, by the preflight alone
+  preflight 2                          already installed (installed and recorded)
+  preflight 1                          bundle broken, with the cause from the preflight's report
   preflight 3                          reboot needed (nothing was launched)
+  preflight 77                         cannot tell
+  the async limit ended the launcher   interrupted (Ansible killed it and its installer)
   launcher 0, preflight after 2        success
-  launcher 0, preflight after not 2    failed (the check still fails)
-  launcher 3010 or 1641                reboot needed
-  launcher 259, or past the async limit  still running
+  a reboot code                        reboot needed
+  a skip code                          already installed or not applicable, as the policy says
+  a retry code after the retries       retry later
+  launcher 259                         still running (the launcher's own one-hour wait)
   anything else                        failed
 
 On Linux the status keeps only its low 8 bits, so the full status comes from the records this run
 appended to the run log: the first record "Exit code = N" whose N has those low bits, -1 for a
-status of 255 without one (the launcher's own failures: "Failed to create process", a setting
-missing or too long, arguments too long, or no memory for the command tail). An installer's own
-code has 8 bits there too, so 3010 and 1641 arrive as 194 and 105 (the Linux column of
-docs/exit-status.md), which count as reboot needed on Linux hosts.
+status of 255 without one (the launcher's own failures). An installer's own code has 8 bits there
+too, so a policy code matches a Linux status by its low 8 bits (3010 arrives as 194).
+
+hotfix_failure classifies what stopped a host's rollout in the role's rescue: the role's own
+stops say "<classification>: <reason>"; anything else failed in the task it names.
 """
 
 from __future__ import absolute_import, division, print_function
@@ -36,9 +42,83 @@ _EXIT_CODE = re.compile(rb' Exit code = (-?\d+)\r?$')
 _LAUNCHER_FAILURES = (b' Failed to create process', b' is missing from ini file.',
                       b' is too long in ini file.', b' Installer arguments are too long.')
 
-_REBOOT_CODES = {3010: 'ERROR_SUCCESS_REBOOT_REQUIRED', 1641: 'ERROR_SUCCESS_REBOOT_INITIATED'}
-_LINUX_REBOOT_CODES = {194: 3010, 105: 1641}
+# The codes of docs/exit-status.md, by their 32-bit value: name and meaning. The launcher's own
+# statuses first, then the installer codes it passes through.
+CODES = {
+    0: ('', 'the installation check passed'),
+    0xFFFFFFFF: ('', 'the run stopped before the installer, or the installer did not '
+                                'start'),
+    259: ('STILL_ACTIVE', 'the installer still ran after the launcher\'s one-hour wait'),
+    3010: ('ERROR_SUCCESS_REBOOT_REQUIRED',
+           'installed, but it takes effect only after a reboot'),
+    1641: ('ERROR_SUCCESS_REBOOT_INITIATED',
+           'the installer started a reboot itself'),
+    1618: ('ERROR_INSTALL_ALREADY_RUNNING', 'another installation is in progress'),
+    1603: ('ERROR_INSTALL_FAILURE', 'fatal error during installation'),
+    2359302: ('WU_S_ALREADY_INSTALLED', 'the update is already installed'),
+    0x80240017: ('WU_E_NOT_APPLICABLE', 'the update does not apply to this host'),
+    0x80070005: ('E_ACCESSDENIED', 'access denied'),
+}
 _STILL_ACTIVE = 259
+# The installer codes: a Linux status may be the low 8 bits of one of these.
+_INSTALLER_CODES = sorted(code for code in CODES if code not in (0, 0xFFFFFFFF, _STILL_ACTIVE))
+# What Ansible's async wrappers (Linux, Windows) leave of a job they killed at its limit.
+_ASYNC_LIMIT_MESSAGES = ('Timeout exceeded',)
+STOPS = ('refused', 'tool missing', 'bundle broken', 'cannot tell', 'unreachable', 'failed')
+
+
+def _unsigned(code):
+    return int(code) & 0xFFFFFFFF
+
+
+def _signed(code):
+    code = _unsigned(code)
+    return code - 0x100000000 if code & 0x80000000 else code
+
+
+def _codes(values):
+    """A policy's codes as 32-bit values; they may be given as numbers or as texts such as
+    '0x80240017' (extra vars arrive as texts)."""
+    if isinstance(values, dict):
+        return dict((_unsigned(int(str(code), 0)), value) for code, value in values.items())
+    return set(_unsigned(int(str(code), 0)) for code in values or ())
+
+
+def _match(status, codes, platform):
+    """The policy code that a status stands for: the same 32 bits on Windows, the same low 8 bits
+    on Linux (where no installer code has more). None when there is none."""
+    for code in sorted(codes):
+        if (platform == 'windows' and _unsigned(status) == code) or \
+                (platform != 'windows' and status is not None and 0 <= status <= 255
+                 and code & 0xFF == status):
+            return code
+    return None
+
+
+def code_text(status, platform='windows'):
+    """The status in decimal and hex with its name and meaning, as every reason gives it."""
+    if status is None:
+        return 'no exit status'
+    if platform != 'windows' and 0 < status <= 255:
+        known = [code for code in _INSTALLER_CODES if code & 0xFF == status]
+        text = '%d (0x%02X): on Linux the low 8 bits of ' % (status, status)
+        if not known:
+            return text + 'the installer\'s code, not one this role knows'
+        return text + ' or '.join('%d (0x%08X) %s, %s' % ((_signed(code), code) + CODES[code])
+                                  for code in known)
+    name, meaning = CODES.get(_unsigned(status), ('', 'not a code this role knows'))
+    return '%d (0x%08X)%s, %s' % (_signed(status), _unsigned(status), ' ' + name if name else '',
+                                  meaning)
+
+
+def code_name(status, platform='windows'):
+    """The status's name for the summary, or None."""
+    if status is None:
+        return None
+    if platform != 'windows' and 0 < status <= 255:
+        names = [CODES[code][0] for code in _INSTALLER_CODES if code & 0xFF == status]
+        return ' or '.join(names) or None
+    return CODES.get(_unsigned(status), ('',))[0] or None
 
 
 def _new_records(run_log_b64, offset):
@@ -51,96 +131,207 @@ def _new_records(run_log_b64, offset):
     return [line.rstrip(b'\r') for line in data.split(b'\n') if _RECORD.match(line)]
 
 
-def _signed32(value):
-    value &= 0xFFFFFFFF
-    return value - 0x100000000 if value & 0x80000000 else value
-
-
 def _linux_status(rc, records):
-    """The full status of a Linux launcher whose exit status was rc, from this run's records."""
+    """The full status of a Linux launcher whose exit status was rc, from this run's records, and
+    where it came from."""
     if rc == 0:
-        return 0, 'exit status 0'
+        return 0, ''
     for record in records:
         match = _EXIT_CODE.search(record)
         if match and int(match.group(1)) & 0xFF == rc:
             code = int(match.group(1))
-            return code, 'exit status %d, record "Exit code = %d"' % (rc, code)
+            return code, '; record "Exit code = %d"%s' % (
+                code, '' if code == rc else ' (the system kept %d)' % rc)
     if rc == 0xFF:
         for record in records:
             for failure in _LAUNCHER_FAILURES:
                 if failure in record:
-                    return -1, 'exit status 255, record "%s"' % failure.strip().decode('ascii')
-        return -1, 'exit status 255 without an exit code record'
-    return rc, 'exit status %d without a record of this run' % rc
+                    return -1, '; record "%s" (the system kept 255)' % failure.strip().decode()
+        return -1, '; no exit code record (the system kept 255)'
+    return rc, '; no record of this run'
 
 
-def hotfix_outcome(preflight_status, launch=None, run_log='', log_offset=0, preflight_after=None,
-                   platform='linux'):
-    """Returns {'classification', 'exit_status', 'reason'} for a host.
+def bundle_cause(report):
+    """Why the preflight says the bundle cannot run, from its JSON report."""
+    report = report or {}
+    settings = report.get('settings') or {}
+    installer = report.get('installer') or {}
+    messages = [record.get('message', '') for record in settings.get('records') or []]
+    messages += [record.get('message', '') for record in installer.get('records') or []]
+    if messages:
+        return '; '.join(messages)
+    if installer.get('file') not in (None, 'regular file'):
+        return 'the installer %s is %s' % (installer.get('path'), installer.get('file'))
+    if installer and not installer.get('command_line_fits', True):
+        return 'the command line is over %s characters' % installer.get('command_line_limit')
+    return 'the preflight says the launcher would not start the installer'
 
-    preflight_status: the preflight's status that decided whether to launch; launch: the launch
-    task's registered result (None when nothing was launched); run_log: the run log read after
-    the launch, base64 as ansible.builtin.slurp gives it; log_offset: its size before the launch;
-    preflight_after: the preflight's status after the launch.
+
+def hotfix_code_in(rc, codes, platform='linux'):
+    """Whether a launcher's exit status stands for one of the codes (for the retry loop)."""
+    if rc is None:
+        return False
+    status = int(rc) if platform != 'windows' else _signed(int(rc))
+    return _match(status, _codes(codes), platform) is not None
+
+
+def hotfix_outcome(preflight, launch=None, run_log='', log_offset=0, preflight_after=None,
+                   platform='linux', reboot_codes=(3010, 1641), skip_codes=None,
+                   retry_codes=(1618,), check_mode=False, async_limit=None):
+    """Returns {'classification', 'exit_status', 'exit_name', 'reason'} for a host.
+
+    preflight: the preflight run that decided the launch, {'status', 'report'}; launch: the
+    launch task's registered result (None when nothing was launched); run_log: the run log read
+    after the launch, base64; log_offset: its size before the launch; preflight_after: the
+    preflight run after the launch.
     """
-    preflight_status = int(preflight_status)
-    if preflight_status == 2:
-        return _result('already installed', None, 'preflight 2: the check passes already')
-    if preflight_status == 1:
-        return _result('failed', None, 'preflight 1: the bundle cannot run; not launched')
-    if preflight_status == 3:
-        return _result('reboot needed', None, 'preflight 3: a reboot is pending; not launched')
-    if preflight_status != 0 or not launch:
-        return _result('failed', None, 'preflight %d; not launched' % preflight_status)
+    if skip_codes is None:
+        skip_codes = {2359302: 'already installed', 0x80240017: 'not applicable'}
+    check_mode = str(check_mode).lower() in ('true', '1', 'yes')
+    status = int(preflight['status'])
+    report = preflight.get('report') or {}
+    if status == 1 or status == 64:
+        cause = bundle_cause(report) if status == 1 else preflight.get('error') or ''
+        return _result('bundle broken', None, 'preflight %d: %s' % (status, cause))
+    if status == 77:
+        return _result('cannot tell', None, 'preflight 77: the preflight cannot tell; run it as '
+                                            'an administrator or root')
+    if status == 2:
+        return _result('already installed', None, 'preflight 2: installed and recorded')
+    if status == 3:
+        return _result('reboot first' if check_mode else 'reboot needed', None,
+                       'preflight 3: a reboot is pending; not launched')
+    if status != 0:
+        return _result('failed', None, 'preflight %d; not launched' % status)
+    ready = 'preflight 0: ' + ('installed; the launcher would record the id'
+                               if (report.get('check') or {}).get('installed')
+                               else 'not installed; the launcher would start the installer')
+    if check_mode:
+        return _result('would install', None, ready)
+    if not launch:
+        return _result('failed', None, ready + '; not launched')
 
     # Only a launcher that ran has a duration: a command that could not be started has an rc
     # (the system's error number) too.
     if launch.get('rc') is None or 'delta' not in launch:
         waited = launch.get('async_result') or {}
-        if 'async_result' in launch and not waited.get('finished'):
-            return _result('still running', None,
-                           'the launcher had not ended at the async limit: ' + launch.get('msg', ''))
+        message = str(launch.get('msg', ''))
+        if ('async_result' in launch and not waited.get('finished')) or \
+                message in _ASYNC_LIMIT_MESSAGES or 'maximum time limit' in message:
+            return _result('interrupted', None,
+                           'the async limit (%s s) ended the launcher: Ansible killed it and the '
+                           'installer it ran, mid-install (%s)'
+                           % (async_limit, launch.get('msg', '')))
         return _result('failed', None, 'the launcher did not run: ' + str(launch.get('msg', '')))
 
     rc = int(launch['rc'])
     if platform == 'windows':
-        status, reason = _signed32(rc), 'exit status %d' % _signed32(rc)
+        status, source = _signed(rc), ''
     else:
-        status, reason = _linux_status(rc, _new_records(run_log, log_offset))
-        if status in _LINUX_REBOOT_CODES:
-            code = _LINUX_REBOOT_CODES[status]
-            return _result('reboot needed', status,
-                           '%s (%d, %s, on Linux)' % (reason, code, _REBOOT_CODES[code]))
+        status, source = _linux_status(rc, _new_records(run_log, log_offset))
+    reason = 'exit status ' + code_text(status, platform) + source
+    retries = int(launch.get('attempts') or 1) - 1
+    if retries > 0:
+        reason += ' (after %d retr%s)' % (retries, 'y' if retries == 1 else 'ies')
+    after = int((preflight_after or {}).get('status', -1))
 
     if status == 0:
-        if preflight_after is not None and int(preflight_after) == 2:
-            return _result('success', 0, reason + '; preflight after: 2')
-        return _result('failed', 0, '%s but the check still fails (preflight after: %s)'
-                       % (reason, preflight_after))
-    if status in _REBOOT_CODES:
-        return _result('reboot needed', status, '%s (%s)' % (reason, _REBOOT_CODES[status]))
+        if after == 2:
+            return _result('success', 0, reason + '; preflight after: 2', platform)
+        installed = ((preflight_after or {}).get('report') or {}).get('check') or {}
+        return _result('failed', 0, '%s, but %s (preflight after: %d)'
+                       % (reason, 'the patch-info file still lacks the id' if
+                          installed.get('installed') else 'the check still fails', after),
+                       platform)
+    if _match(status, _codes(reboot_codes), platform) is not None:
+        return _result('reboot needed', status, reason, platform)
+    skip = _codes(skip_codes)
+    code = _match(status, skip, platform)
+    if code is not None:
+        return _result(skip[code], status, reason, platform)
+    if _match(status, _codes(retry_codes), platform) is not None:
+        return _result('retry later', status, reason, platform)
     if status == _STILL_ACTIVE:
-        return _result('still running', status, reason + ': the installer ran past one hour')
-    return _result('failed', status, reason)
+        return _result('still running', status, reason, platform)
+    return _result('failed', status, reason, platform)
 
 
-def _result(classification, exit_status, reason):
-    return {'classification': classification, 'exit_status': exit_status, 'reason': reason}
+def hotfix_failure(failed_result, task_name=''):
+    """{'classification', 'exit_status', 'exit_name', 'reason'} for a rollout stopped by a failed
+    task: a stop of the role's own gives its classification, anything else fails the host."""
+    message = str((failed_result or {}).get('msg', '')).strip()
+    for classification in STOPS:
+        if message.startswith(classification + ': '):
+            return _result(classification, None, message[len(classification) + 2:])
+    return _result('failed', None, '%s: %s' % (task_name or 'a task', message or failed_result))
 
 
-def hotfix_host_path(windows_path, prefix):
-    """Where the Linux launcher's Windows path X:\\rest lies on the host: <prefix>/drive_x/rest
-    (drive letter in lower case, backslashes turned into slashes). None stays None."""
-    if windows_path is None:
-        return None
-    path = str(windows_path).replace('\\', '/')
-    if len(path) >= 2 and path[1] == ':':
-        return '%s/drive_%s/%s' % (prefix.rstrip('/'), path[0].lower(), path[2:].lstrip('/'))
-    return '%s/drive_c/%s' % (prefix.rstrip('/'), path.lstrip('/'))
+def hotfix_tail(content_b64, offset):
+    """Base64 of the bytes after the first offset bytes of a file given in base64 (all of them
+    when the file is shorter: it was replaced since)."""
+    data = base64.b64decode(content_b64 or '')
+    offset = int(offset or 0)
+    return base64.b64encode(data[offset:] if offset <= len(data) else data).decode('ascii')
+
+
+def hotfix_unread_note(found):
+    """The reason's note on a file the role would not open: '; <path> is <what it is>: not
+    opened'."""
+    return '; %s is %s: not opened' % (found.get('path'), found.get('state'))
+
+
+def hotfix_file_state(found):
+    """What win_stat (follow false) found, as the launcher would take it: 'regular file' for a
+    regular file with one name and no reparse point; else what it is."""
+    found = found or {}
+    if not found.get('exists'):
+        return 'missing'
+    if found.get('islnk') or found.get('isjunction'):
+        return 'a link or another reparse point'
+    if found.get('isdir'):
+        return 'a folder'
+    if not found.get('isreg'):
+        return 'not a regular file'
+    if int(found.get('nlink') or 1) > 1:
+        return 'a file with %s names' % found['nlink']
+    return 'regular file'
+
+
+def hotfix_stat_states(results):
+    """[{'path', 'state'}] of win_stat results looped over paths."""
+    return [{'path': result['item'], 'state': hotfix_file_state(result.get('stat'))}
+            for result in results or ()]
+
+
+def hotfix_staged_problems(results):
+    """What is wrong with staged files, from win_stat results looped over {key: name, value:
+    SHA-256}: a file missing, not a regular file with one name, or with another SHA-256."""
+    problems = []
+    for result in results or ():
+        name, expected = result['item']['key'], result['item']['value']
+        found = result.get('stat') or {}
+        if not found.get('exists'):
+            problems.append('%s is missing' % name)
+        elif not found.get('isreg') or found.get('islnk') or found.get('isjunction'):
+            problems.append('%s is not a regular file' % name)
+        elif int(found.get('nlink') or 1) > 1:
+            problems.append('%s has %s names' % (name, found['nlink']))
+        elif found.get('checksum', '').lower() != expected:
+            problems.append('%s has SHA-256 %s, not the controller\'s %s'
+                            % (name, found.get('checksum'), expected))
+    return problems
+
+
+def _result(classification, exit_status, reason, platform='windows'):
+    return {'classification': classification, 'exit_status': exit_status,
+            'exit_name': code_name(exit_status, platform), 'reason': reason}
 
 
 class FilterModule(object):
     """The role's filters."""
 
     def filters(self):
-        return {'hotfix_outcome': hotfix_outcome, 'hotfix_host_path': hotfix_host_path}
+        return {'hotfix_outcome': hotfix_outcome, 'hotfix_failure': hotfix_failure,
+                'hotfix_code_in': hotfix_code_in, 'hotfix_staged_problems': hotfix_staged_problems,
+                'hotfix_file_state': hotfix_file_state, 'hotfix_tail': hotfix_tail,
+                'hotfix_unread_note': hotfix_unread_note, 'hotfix_stat_states': hotfix_stat_states}
