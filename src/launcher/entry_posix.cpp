@@ -4,6 +4,7 @@
 
 #include "common/command_line.h"
 #include "driver/driver.h"
+#include "launch/launch.h"
 #include "platform/memory.h"
 
 int main(int argc, char** argv) {
