@@ -6,10 +6,14 @@
 //   fault_test --leg=wine --launcher=EXE --installer=EXE --reporter=EXE
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +24,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -52,6 +57,7 @@ bool ownMountNamespace = false;
 
 constexpr char kEarlierRecord[] = "an earlier run's record";
 const std::string kInheritFlag = "--inherit=";
+constexpr char kWithoutOpenat2[] = "no-openat2";  // the state of a kernel without openat2
 // A launcher run that takes longer than this hangs.
 constexpr unsigned kWatchdogSeconds = 20;
 const std::string kHead = "/norestart /log:\"c:\\tmp.log\" ";
@@ -854,7 +860,9 @@ TEST_F(Faults, PlantedLinksAreNotFollowed) {
 // inside the prefix, as the Windows path would find it on Windows: ".." stops at a drive's or a
 // share's root, a path without a drive is on drive C, code page 1252 text names a UTF-8 folder,
 // and links (absolute or climbing) are resolved as if the prefix were the root. The patch-info
-// file itself may be a link, as Windows follows one, and so may the installer.
+// file itself may be a link, as Windows follows one, and so may the installer. Each row runs with
+// the kernel resolving the paths (openat2) and with the launcher's own walk, which it takes where
+// openat2 answers ENOSYS.
 TEST_F(Faults, PathsStayInsideThePrefix) {
   if (leg->IsWine()) GTEST_SKIP() << "Linux only: the prefix is the Linux port's";
   const struct Case {
@@ -879,31 +887,34 @@ TEST_F(Faults, PathsStayInsideThePrefix) {
       {"the patch-info file a link", R"(C:\\Srv)", "drive_c/Srv", "drive_c/Srv/server/patchinfo",
        "/store/kept", "store/kept"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    SetUp();
-    Prepare(Ini(""));
-    leg->WriteRegistry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qor\\SERVER]\r\n\"ProgramPath\"=\"" +
-                       c.programPath + "\"\r\n" + kInstalled);
-    fs::create_directories(root_ / c.folder / "server");
-    fs::create_directories(root_ / "store");
-    if (c.link != nullptr) fs::create_symlink(c.target, root_ / c.link);
-    EXPECT_EQ(leg->Run({}), 0);
-    EXPECT_EQ(ReadFile(root_ / c.patchInfo), "KB1\r\n");
-    for (const char* made : {"unc", "real", "up", "store", "drive_c/Esc", "drive_c/NoDrive",
-                             "drive_c/Qor\xc3\xa9", "drive_c/Abs", "drive_c/Up"}) {
-      fs::remove_all(root_ / made);
+  for (const char* resolution : {"", kWithoutOpenat2}) {
+    SCOPED_TRACE(resolution[0] == '\0' ? "openat2" : "walked");
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.what);
+      SetUp();
+      Prepare(Ini(""));
+      leg->WriteRegistry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qor\\SERVER]\r\n\"ProgramPath\"=\"" +
+                         c.programPath + "\"\r\n" + kInstalled);
+      fs::create_directories(root_ / c.folder / "server");
+      fs::create_directories(root_ / "store");
+      if (c.link != nullptr) fs::create_symlink(c.target, root_ / c.link);
+      EXPECT_EQ(RunInheriting(resolution), 0);
+      EXPECT_EQ(ReadFile(root_ / c.patchInfo), "KB1\r\n");
+      for (const char* made : {"unc", "real", "up", "store", "drive_c/Esc", "drive_c/NoDrive",
+                               "drive_c/Qor\xc3\xa9", "drive_c/Abs", "drive_c/Up"}) {
+        fs::remove_all(root_ / made);
+      }
     }
+    // The installer too: a link beside the launcher that names "/inside/kb1.exe" leads to the
+    // installer in the prefix's folder "inside", not to the host's.
+    SetUp();
+    Prepare(Ini("/exit:5"));
+    fs::create_directories(root_ / "inside");
+    fs::rename(Folder() / "kb1.exe", root_ / "inside/kb1.exe");
+    fs::create_symlink("/inside/kb1.exe", Folder() / "kb1.exe");
+    EXPECT_EQ(RunInheriting(resolution), 5);
+    fs::remove_all(root_ / "inside");
   }
-  // The installer too: a link beside the launcher that names "/inside/kb1.exe" leads to the
-  // installer in the prefix's folder "inside", not to the host's.
-  SetUp();
-  Prepare(Ini("/exit:5"));
-  fs::create_directories(root_ / "inside");
-  fs::rename(Folder() / "kb1.exe", root_ / "inside/kb1.exe");
-  fs::create_symlink("/inside/kb1.exe", Folder() / "kb1.exe");
-  EXPECT_EQ(leg->Run({}), 5);
-  fs::remove_all(root_ / "inside");
 }
 
 // Ends a wine run that hangs: after kWatchdogSeconds it ends every process of the wine prefix.
@@ -1199,13 +1210,29 @@ bool TakeOwnMountNamespace() {
   return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 
+// Makes openat2 answer ENOSYS from now on, to this process and every program it starts, as a
+// kernel without it does. Returns false when the filter could not be set.
+bool RefuseOpenat2() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat2, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program = {static_cast<unsigned short>(std::size(filter)), filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
 // Started as `fault_test --inherit=STATE PROGRAM ARGS...`, this program plays a parent that
 // starts PROGRAM: it sets the process state that STATE names and becomes PROGRAM, which it has
 // killed by SIGALRM after kWatchdogSeconds. STATE is a comma-separated list of chld-ignored,
-// usr1-ignored, term-blocked, fsize=BYTES (the file size limit) and umask=OCTAL.
+// usr1-ignored, term-blocked, fsize=BYTES (the file size limit), umask=OCTAL and no-openat2 (a
+// kernel without openat2).
 int InheritAndExec(const std::string& state, char** argv) {
   std::istringstream words(state);
   for (std::string word; std::getline(words, word, ',');) {
+    if (word == kWithoutOpenat2 && !RefuseOpenat2()) return 126;
     if (word == "chld-ignored") signal(SIGCHLD, SIG_IGN);
     if (word == "usr1-ignored") signal(SIGUSR1, SIG_IGN);
     if (word == "term-blocked") {

@@ -26,3 +26,7 @@ unsigned char* ReadRegularFile(const char* path, size_t* size);
 /// ".." on it is resolved inside the prefix, as OpenRegularFile resolves it; returns 1, or 0 with
 /// errno set when it names nothing (or the result would not fit).
 int ResolveInsidePrefix(const char* path, char* resolved, size_t capacity);
+
+/// Closes the prefix's folder that every open resolves from (opened at the first open and kept),
+/// so that the next open looks the prefix up again: for a prefix made anew at the same path.
+void ForgetPrefixFolder();
