@@ -11,6 +11,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -28,6 +29,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <mutex>
@@ -915,6 +917,76 @@ TEST_F(Faults, PathsStayInsideThePrefix) {
     EXPECT_EQ(RunInheriting(resolution), 5);
     fs::remove_all(root_ / "inside");
   }
+}
+
+// Runs `argv` traced and holds the installer's start: when a child of the launcher is about to
+// execute a program, `whileHeld` runs, and then every process goes on untraced. Returns the wait
+// status of the launcher.
+int RunHoldingTheStart(const std::vector<std::string>& argv, const std::string& setting,
+                       const std::function<void()>& whileHeld) {
+  pid_t launcher = fork();
+  if (launcher == 0) {
+    ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+    raise(SIGSTOP);
+    putenv(const_cast<char*>(setting.c_str()));
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(launcher, &status, 0);
+  ptrace(PTRACE_SETOPTIONS, launcher, nullptr,
+         PTRACE_O_TRACESYSGOOD | PTRACE_O_TRACEFORK | PTRACE_O_TRACEVFORK | PTRACE_O_EXITKILL);
+  ptrace(PTRACE_SYSCALL, launcher, nullptr, nullptr);
+  bool held = false;
+  for (pid_t pid; (pid = waitpid(-1, &status, __WALL)) > 0;) {
+    if (pid == launcher && !WIFSTOPPED(status)) return status;
+    if (!WIFSTOPPED(status)) continue;
+    int signal = WSTOPSIG(status);
+    if (signal == (SIGTRAP | 0x80)) {
+      __ptrace_syscall_info info = {};
+      ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof info, &info);
+      bool starts = info.op == PTRACE_SYSCALL_INFO_ENTRY &&
+                    (info.entry.nr == SYS_execve || info.entry.nr == SYS_execveat);
+      if (!held && pid != launcher && starts) {
+        held = true;
+        whileHeld();
+      }
+    }
+    // Stops of the tracing itself (a syscall, an event, the exec's SIGTRAP, a new child's SIGSTOP)
+    // pass no signal on; any other signal is the process's own.
+    if (signal == (SIGTRAP | 0x80) || signal == SIGTRAP || signal == SIGSTOP) signal = 0;
+    ptrace(held ? PTRACE_DETACH : PTRACE_SYSCALL, pid, nullptr, signal);
+  }
+  return -1;
+}
+
+// A folder on the installer's path swapped for a link to a folder outside the prefix while the
+// start is held (the launcher has opened the installer and not yet executed it) changes nothing:
+// the file the launcher opened starts, not the program the link now leads to.
+TEST_F(Faults, FolderSwappedAtTheStartLeadsNowhereElse) {
+  if (leg->IsWine()) GTEST_SKIP() << "Linux only: the start from the opened file";
+  if (!options.wrapper.empty())
+    GTEST_SKIP() << "valgrind carries out execveat as an execve of the path /proc/self/fd names";
+  Prepare(Ini("/exit:5"));
+  fs::copy_file(options.launcher, Folder() / "setup", fs::copy_options::overwrite_existing);
+  const fs::path outside = root_.string() + "-outside";
+  WriteFile(outside / "kb1.exe", "#!/bin/sh\ntouch '" + (outside / "ran").string() + "'\nexit 7\n");
+  fs::permissions(outside / "kb1.exe", fs::perms::owner_all);
+  const fs::path moved = Folder().string() + "-moved";
+  int status = RunHoldingTheStart({(Folder() / "setup").string()},
+                                  "HOTFIX_LAUNCHER_PREFIX=" + root_.string(), [&] {
+                                    fs::rename(Folder(), moved);
+                                    fs::create_directory_symlink(outside, Folder());
+                                  });
+  EXPECT_TRUE(fs::is_symlink(Folder())) << "the start was never held";
+  fs::remove(Folder());
+  fs::rename(moved, Folder());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 5) << status;
+  EXPECT_FALSE(fs::exists(outside / "ran")) << "the program outside the prefix ran";
+  fs::remove_all(outside);
 }
 
 // Ends a wine run that hangs: after kWatchdogSeconds it ends every process of the wine prefix.

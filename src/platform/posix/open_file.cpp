@@ -260,6 +260,22 @@ int ResolveInsidePrefix(const char* path, char* resolved, size_t capacity) {
   return 1;
 }
 
+int OpenProgramFile(const char* applicationPath, struct stat* status) {
+  char mapped[kMappedPathCapacity];
+  if (!MapPlatformPath(applicationPath, mapped, sizeof mapped)) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  int fd = OpenInsidePrefix(mapped, O_PATH | O_CLOEXEC);
+  if (fd >= 0 && status != nullptr && fstat(fd, status) != 0) {
+    int failure = errno;
+    close(fd);
+    errno = failure;
+    return -1;
+  }
+  return fd;
+}
+
 void ForgetPrefixFolder() {
   if (prefixFolder.fd >= 0) close(prefixFolder.fd);
   prefixFolder.fd = -1;
