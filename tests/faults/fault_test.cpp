@@ -728,41 +728,51 @@ TEST_F(Faults, LauncherStartedWithItsStreamsClosed) {
 
 // A launcher whose own folder cannot be known runs nothing: not the Installer.ini and installer
 // of an ancestor folder (a path over 259 characters, cut), nor those of the current folder, nor
-// any outside the drives. Its one record names no folder. (On Windows the module-path service's
-// own test covers a path that does not fit.)
+// any outside the drives. In a drive folder its one record names no folder. Outside the drive
+// folders (the build tree's launcher included), or when its path cannot be read at all, it has no
+// bundle: one line on standard error names the prefix, and nothing is touched, the installer log
+// included. (On Windows the module-path service's own test covers a path that does not fit.)
 TEST_F(Faults, LauncherFolderUnknown) {
   if (leg->IsWine()) GTEST_SKIP() << "Linux only: Windows starts no program over 259 characters";
   enum class Start { kPlain, kDeleted, kWithoutProc };
   const struct Case {
     const char* what;
-    std::string folder;  // below the root
+    std::string folder;  // below the root; empty: the launcher where it was built
     Start start;
+    bool outside;  // in no drive folder that the launcher can know
   } cases[] = {
       {"a path over 259 characters",
        "drive_c/hotfix/" + std::string(5, 'd') + "/" + std::string(200, 'd') + "/" +
            std::string(40, 'd'),
-       Start::kPlain},
-      {"outside the drives", "kit/kb1", Start::kPlain},
-      {"a backslash in a folder name", "drive_c/hotfix/a\\b", Start::kPlain},
-      {"a name that code page 1252 lacks", "drive_c/hotfix/\u65e5\u672c", Start::kPlain},
-      {"deleted as it starts", "drive_c/hotfix/gone", Start::kDeleted},
-      {"no /proc", "drive_c/hotfix/kb2", Start::kWithoutProc},
+       Start::kPlain, false},
+      {"outside the drives", "kit/kb1", Start::kPlain, true},
+      {"the build tree's launcher", "", Start::kPlain, true},
+      {"a backslash in a folder name", "drive_c/hotfix/a\\b", Start::kPlain, false},
+      {"a name that code page 1252 lacks", "drive_c/hotfix/\u65e5\u672c", Start::kPlain, false},
+      {"deleted as it starts", "drive_c/hotfix/gone", Start::kDeleted, false},
+      {"no /proc", "drive_c/hotfix/kb2", Start::kWithoutProc, true},
   };
+  const fs::path errors = root_.string() + "-stderr";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     // Making /proc unreadable needs root, and a sanitized launcher cannot end without /proc.
     if (c.start == Start::kWithoutProc && (geteuid() != 0 || kSanitized)) continue;
     SetUp();
     const fs::path folder = root_ / c.folder;
-    fs::create_directories(folder);
-    WriteFile(folder / "Installer.ini", Ini(""));
-    fs::copy_file(options.installer, folder / "kb1.exe", fs::copy_options::overwrite_existing);
-    const fs::path launcher = folder / "setup";
-    fs::copy_file(options.launcher, launcher, fs::copy_options::overwrite_existing);
+    fs::path launcher = options.launcher;
+    if (!c.folder.empty()) {
+      fs::create_directories(folder);
+      WriteFile(folder / "Installer.ini", Ini(""));
+      fs::copy_file(options.installer, folder / "kb1.exe", fs::copy_options::overwrite_existing);
+      launcher = folder / "setup";
+      fs::copy_file(options.launcher, launcher, fs::copy_options::overwrite_existing);
+    }
     const std::string prefix = "HOTFIX_LAUNCHER_PREFIX=" + root_.string();
     pid_t pid = fork();
     if (pid == 0) {
       putenv(const_cast<char*>(prefix.c_str()));
+      int errorFile = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (errorFile < 0 || dup2(errorFile, STDERR_FILENO) < 0) _exit(125);
       char* argv[] = {const_cast<char*>(launcher.c_str()), nullptr};
       if (c.start == Start::kWithoutProc) {
         if (unshare(CLONE_NEWNS) != 0 || mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
@@ -780,12 +790,23 @@ TEST_F(Faults, LauncherFolderUnknown) {
     waitpid(pid, &wait, 0);
     int status = WIFEXITED(wait) ? WEXITSTATUS(wait) : kNoExitStatus;
     EXPECT_EQ(status, Status(-1));
+    const std::string said = ReadFile(errors);
+    std::string expected = std::string(kEarlierRecord) + "\n";
+    if (c.outside) {
+      EXPECT_EQ(ReadFile(ScratchLog()), "stale installer log\r\n");
+      EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+      EXPECT_NE(said.find(" the prefix " + root_.string() + " (HOTFIX_LAUNCHER_PREFIX)"),
+                std::string::npos)
+          << said;
+    } else {
+      expected += "{T}N/A ,   AppName is missing from ini file.\n";
+      EXPECT_EQ(said, "");
+    }
     const std::string runLog = ReadFile(RunLog());
-    std::string expected =
-        std::string(kEarlierRecord) + "\n{T}N/A ,   AppName is missing from ini file.\n";
     EXPECT_TRUE(std::regex_match(runLog, LogPattern(expected, ""))) << runLog;
-    fs::remove_all(root_ / c.folder.substr(0, c.folder.find('/', 8)));
+    if (!c.folder.empty()) fs::remove_all(root_ / c.folder.substr(0, c.folder.find('/', 8)));
   }
+  fs::remove(errors);
 }
 
 // Symbolic links and second hard links planted at the run log's and the installer log's paths in
