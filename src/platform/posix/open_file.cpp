@@ -212,8 +212,6 @@ int OpenRegularFile(const char* path, int flags, struct stat* status) {
   if (usable && created && (status->st_mode & kOwnerReadWrite) != kOwnerReadWrite) {
     fchmod(fd, (status->st_mode & 07777) | kOwnerReadWrite);
   }
-  // Blocking again; F_SETFL takes only the status flags of `flags` (O_APPEND here).
-  if (usable) usable = fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
   if (!usable) {
     close(fd);
     return -1;

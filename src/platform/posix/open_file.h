@@ -11,9 +11,10 @@
 /// Opens the host path `path`, which lies below the prefix, with the open(2) `flags` (O_CREAT with
 /// a default mode; O_NOFOLLOW refuses a link as the last component), resolving every link and ".."
 /// as if the prefix were the root, without blocking, and keeps it only when it is a regular file;
-/// the descriptor is close-on-exec and blocking again. A file it creates is made readable and
-/// writable by its owner whatever the umask. Fills *status when given. Returns the descriptor, or
-/// -1 when the file cannot be opened.
+/// the descriptor is close-on-exec, and its O_NONBLOCK, which changes nothing for a regular file's
+/// reads and writes, stays. A file it creates is made readable and writable by its owner whatever
+/// the umask. Fills *status when given. Returns the descriptor, or -1 when the file cannot be
+/// opened.
 int OpenRegularFile(const char* path, int flags, struct stat* status = nullptr);
 
 /// Reads the regular file at the host path `path` (opened as OpenRegularFile does) whole into a
