@@ -942,7 +942,7 @@ TEST_F(Faults, PathsStayInsideThePrefix) {
 
 // Runs `argv` traced and holds the installer's start: when a child of the launcher is about to
 // execute a program, `whileHeld` runs, and then every process goes on untraced. Returns the wait
-// status of the launcher.
+// status of the launcher, or -1 when it cannot be traced here.
 int RunHoldingTheStart(const std::vector<std::string>& argv, const std::string& setting,
                        const std::function<void()>& whileHeld) {
   pid_t launcher = fork();
@@ -958,8 +958,13 @@ int RunHoldingTheStart(const std::vector<std::string>& argv, const std::string& 
   }
   int status = 0;
   waitpid(launcher, &status, 0);
-  ptrace(PTRACE_SETOPTIONS, launcher, nullptr,
-         PTRACE_O_TRACESYSGOOD | PTRACE_O_TRACEFORK | PTRACE_O_TRACEVFORK | PTRACE_O_EXITKILL);
+  if (ptrace(PTRACE_SETOPTIONS, launcher, nullptr,
+             PTRACE_O_TRACESYSGOOD | PTRACE_O_TRACEFORK | PTRACE_O_TRACEVFORK |
+                 PTRACE_O_EXITKILL) != 0) {
+    kill(launcher, SIGKILL);
+    waitpid(launcher, &status, 0);
+    return -1;
+  }
   ptrace(PTRACE_SYSCALL, launcher, nullptr, nullptr);
   bool held = false;
   for (pid_t pid; (pid = waitpid(-1, &status, __WALL)) > 0;) {
@@ -1002,12 +1007,17 @@ TEST_F(Faults, FolderSwappedAtTheStartLeadsNowhereElse) {
                                     fs::rename(Folder(), moved);
                                     fs::create_directory_symlink(outside, Folder());
                                   });
-  EXPECT_TRUE(fs::is_symlink(Folder())) << "the start was never held";
-  fs::remove(Folder());
-  fs::rename(moved, Folder());
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 5) << status;
-  EXPECT_FALSE(fs::exists(outside / "ran")) << "the program outside the prefix ran";
+  const bool held = fs::is_symlink(Folder());
+  const bool ranOutside = fs::exists(outside / "ran");
+  if (held) {
+    fs::remove(Folder());
+    fs::rename(moved, Folder());
+  }
   fs::remove_all(outside);
+  if (status == -1) GTEST_SKIP() << "the launcher cannot be traced here";
+  EXPECT_TRUE(held) << "the start was never held";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 5) << status;
+  EXPECT_FALSE(ranOutside) << "the program outside the prefix ran";
 }
 
 // Ends a wine run that hangs: after kWatchdogSeconds it ends every process of the wine prefix.
