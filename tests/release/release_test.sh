@@ -205,8 +205,8 @@ openssl x509 -req -in signer.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out s
   -extfile signer.ext 2>/dev/null
 openssl pkcs12 -export -out signer.p12 -inkey signer.key -in signer.pem -passout pass:throwaway
 gpg --batch --passphrase '' --quick-gen-key 'hotfix-launcher test <test@example.org>' ed25519 sign 1d 2>/dev/null
-key=$(gpg --with-colons --list-secret-keys | awk -F: '$1 == "fpr" { print $10; exit }')
-HOTFIX_SIGN_PASSWORD=throwaway release "$a" "$work/signed.log" --sign-pkcs12 signer.p12 --gpg-key "$key" "$tmp/dist" ||
+key=$(gpg --with-colons --list-secret-keys 2>/dev/null | awk -F: '$1 == "fpr" { print $10; exit }')
+HOTFIX_SIGN_PASSWORD=throwaway release "$a" "$work/signed.log" --sign-pkcs12 "$tmp/pki/signer.p12" --gpg-key "$key" "$tmp/dist" ||
   { cat "$work/signed.log" >&2; fail "the signed release failed"; }
 cd "$tmp/dist"
 sha256sum --quiet -c SHA256SUMS && [ "$(grep -c -F -e "${snapshot_files[0]}" -e "${snapshot_files[1]}" \
