@@ -150,9 +150,10 @@ for program in hotfix-launcher:gui hotfix-preflight:console; do
   exe=$work/zip/$folder/${program%%:*}.exe
   cmake -DOBJDUMP=i686-w64-mingw32-objdump -DPROGRAM="$exe" -DSUBSYSTEM="${program#*:}" \
     -P "$source/cmake/check-imports.cmake" >/dev/null
-  i686-w64-mingw32-objdump -f "$exe" | grep -q 'file format pei-i386' || fail "$exe is not 32-bit"
   cmake -DPROGRAM="$exe" -DVERSION="$version" -P "$source/cmake/check-version-resource.cmake" >/dev/null
-  TZ=UTC i686-w64-mingw32-objdump -p "$exe" | grep -q -x -P "Time/Date\t+$stamp" ||
+  headers=$(TZ=UTC i686-w64-mingw32-objdump -p "$exe")
+  grep -q 'file format pei-i386' <<<"$headers" || fail "$exe is not 32-bit"
+  grep -q -x -P "Time/Date\t+$stamp" <<<"$headers" ||
     fail "$exe is not stamped with the commit's time $stamp"
 done
 dpkg-deb -x "$deb" "$work/deb"
