@@ -63,10 +63,12 @@ git rev-parse --is-inside-work-tree >/dev/null 2>&1 || fail "$checkout is not a 
 
 # What is released: the project's version, checked against the commit's tag, its notes and the
 # state of the tree.
-version=$(sed -n -E 's/^project\(hotfix_launcher VERSION ([0-9]+\.[0-9]+\.[0-9]+)[ )].*/\1/p' CMakeLists.txt)
+version=$(sed -n -E 's/^project\(hotfix_launcher VERSION ([0-9]+\.[0-9]+\.[0-9]+)[ )].*/\1/p' \
+  CMakeLists.txt)
 [ -n "$version" ] || fail "no project(hotfix_launcher VERSION x.y.z) in CMakeLists.txt"
 for tag in $(git tag --points-at HEAD --list 'v[0-9]*'); do
-  [ "$tag" = "v$version" ] || fail "the commit carries the tag $tag, but the project's version is $version"
+  [ "$tag" = "v$version" ] ||
+    fail "the commit carries the tag $tag, but the project's version is $version"
 done
 grep -q -E "^## $version \(" CHANGELOG.md || fail "CHANGELOG.md has no notes for $version"
 suffix=""
@@ -132,7 +134,8 @@ find "$folder" -exec touch -d "@$SOURCE_DATE_EPOCH" {} +
 (cd "$staging" && find "$name" | sort | zip -X -q -@ "$zip")
 
 (cd "$staging" && cpack -G DEB --config "$checkout/build/release/linux/CPackConfig.cmake" \
-  -B "$staging/deb" >"$staging/cpack.log" 2>&1) || { cat "$staging/cpack.log" >&2; fail "cpack failed"; }
+  -B "$staging/deb" >"$staging/cpack.log" 2>&1) ||
+  { cat "$staging/cpack.log" >&2; fail "cpack failed"; }
 deb=$(cd "$staging/deb" && echo hotfix-launcher_*.deb)
 [ -f "$staging/deb/$deb" ] || fail "cpack made no package"
 mv "$staging/deb/$deb" "$staging/"

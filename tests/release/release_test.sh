@@ -35,7 +35,8 @@ if [ "${1:-}" = --in-root ]; then
   quiet_dpkg -i "$deb" >/dev/null
   [ -d $prefix/drive_c ] || fail "no default prefix drive_c after the install"
   quiet_dpkg --purge hotfix-launcher >/dev/null
-  [ "$(listing)" = "$before" ] || fail "an unused install, purged, left:"$'\n'"$(diff <(echo "$before") <(listing))"
+  [ "$(listing)" = "$before" ] ||
+    fail "an unused install, purged, left:"$'\n'"$(diff <(echo "$before") <(listing))"
 
   quiet_dpkg -i "$deb" >/dev/null
   [ "$(hotfix-preflight --version)" = "hotfix-preflight $version" ] ||
@@ -55,10 +56,11 @@ if [ "${1:-}" = --in-root ]; then
   example=$(zcat /usr/share/man/man8/hotfix-launcher.8.gz | sed -n '/^\.SH EXAMPLES/,/^\.SH SEE/p' |
     sed -n '/^\.RS/,/^\.RE/p' | sed '1d;$d;s/\\e/\\/g')
   output=$(bash -e -c "$example" 2>&1) || fail "the man page's example failed:"$'\n'"$output"
-  [ "$(head -n 1 <<<"$output")" = 0 ] || fail "the example's launcher exited with $(head -n 1 <<<"$output")"
+  [ "$(head -n 1 <<<"$output")" = 0 ] ||
+    fail "the example's launcher exited with $(head -n 1 <<<"$output")"
   log=$(tr -d '\r' <$prefix/drive_c/QOR_Updates_InstallOS.log)
   [ "$(wc -l <<<"$log")" -eq 3 ] && grep -q 'QOR: New OS Patch' <<<"$log" &&
-    grep -q -F 'Installing, KB5001234 KB5001234.exe /norestart /log:"c:\tmp.log" /quiet /mark' <<<"$log" ||
+    grep -q -F 'KB5001234 KB5001234.exe /norestart /log:"c:\tmp.log" /quiet /mark' <<<"$log" ||
     fail "the run log is not the three banner records:"$'\n'"$log"
   [ "$(cat $prefix/drive_c/Qor/server/patchinfo)" = $'KB5001234\r' ] ||
     fail "the patch-info file holds: $(cat -A $prefix/drive_c/Qor/server/patchinfo)"
@@ -73,7 +75,8 @@ if [ "${1:-}" = --in-root ]; then
 
   kept=$(find $prefix | sort)
   message=$(quiet_dpkg --purge hotfix-launcher)
-  grep -q "kept $prefix" <<<"$message" || fail "the purge did not say that it kept $prefix:"$'\n'"$message"
+  grep -q "kept $prefix" <<<"$message" ||
+    fail "the purge did not say that it kept $prefix:"$'\n'"$message"
   after=$(listing)
   [ -z "$(comm -23 <(echo "$before") <(echo "$after"))" ] && [ "$(comm -13 <(echo "$before") \
     <(echo "$after"))" = "$kept" ] || fail "the purge left other than $prefix as the run left it:" \
@@ -124,15 +127,17 @@ cp -r "$b/dist" "$work/dist"
 cd "$work/dist"
 [ "$(ls)" = "$(printf '%s\n' SHA256SUMS "$zip" "$deb" | sort)" ] || fail "dist holds: $(ls)"
 sha256sum --quiet -c SHA256SUMS || fail "SHA256SUMS does not match"
-tail -n 2 "$work/release-b.log" | diff - SHA256SUMS >/dev/null || fail "release.sh did not print SHA256SUMS"
+tail -n 2 "$work/release-b.log" | diff - SHA256SUMS >/dev/null ||
+  fail "release.sh did not print SHA256SUMS"
 
 echo "== the zip, the .deb and lintian"
 expected=$( (printf '%s\n' "$folder/" "$folder/hotfix-launcher.exe" "$folder/hotfix-preflight.exe" \
   "$folder/Installer.ini" "$folder/README.md" "$folder/CHANGELOG.md" "$folder/LICENSE" "$folder/docs/"
   cd "$a" && ls docs/*.md | sed "s#^#$folder/#") | LC_ALL=C sort)
 listed=$(cmake -E tar tf "$zip")
-[ "$listed" = "$expected" ] || fail "the zip holds, in this order"$'\n'"$listed"$'\n'"instead of"$'\n'"$expected"
-python3 - "$zip" "$epoch" <<'EOF' || fail "the zip's entries are not all dated the commit, with modes 755 and 644"
+[ "$listed" = "$expected" ] ||
+  fail "the zip holds, in this order"$'\n'"$listed"$'\n'"instead of"$'\n'"$expected"
+python3 - "$zip" "$epoch" <<'EOF' || fail "the zip's entries are not all dated the commit, mode 755 or 644"
 import sys, time, zipfile
 # Zip times count in steps of two seconds; zip rounds an odd second up.
 stamp = time.gmtime((int(sys.argv[2]) + 1) & ~1)[:6]
@@ -167,8 +172,8 @@ report=$(lintian -I --pedantic "$deb" 2>/dev/null) || true
 [ -z "$report" ] || fail "lintian -I --pedantic:"$'\n'"$report"
 
 echo "== the .deb in a clean Debian root"
-"$source/scripts/clean-root.sh" run --mount "$work" "$source/tests/release/release_test.sh" --in-root \
-  "$work/dist/$deb" "$work/zip/$folder/Installer.ini" "$version"
+"$source/scripts/clean-root.sh" run --mount "$work" "$source/tests/release/release_test.sh" \
+  --in-root "$work/dist/$deb" "$work/zip/$folder/Installer.ini" "$version"
 
 echo "== the gates, in $a"
 status=0
@@ -200,14 +205,18 @@ mkdir -m 700 "$GNUPGHOME" "$tmp/pki"
 cd "$tmp/pki"
 openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj '/CN=Throwaway CA' \
   -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign 2>/dev/null
-openssl req -newkey rsa:2048 -nodes -keyout signer.key -out signer.csr -subj '/CN=Throwaway signer' 2>/dev/null
-printf '%s\n' basicConstraints=CA:FALSE keyUsage=critical,digitalSignature extendedKeyUsage=codeSigning >signer.ext
+openssl req -newkey rsa:2048 -nodes -keyout signer.key -out signer.csr -subj '/CN=Throwaway signer' \
+  2>/dev/null
+printf '%s\n' basicConstraints=CA:FALSE keyUsage=critical,digitalSignature \
+  extendedKeyUsage=codeSigning >signer.ext
 openssl x509 -req -in signer.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out signer.pem -days 2 \
   -extfile signer.ext 2>/dev/null
 openssl pkcs12 -export -out signer.p12 -inkey signer.key -in signer.pem -passout pass:throwaway
-gpg --batch --passphrase '' --quick-gen-key 'hotfix-launcher test <test@example.org>' ed25519 sign 1d 2>/dev/null
+gpg --batch --passphrase '' --quick-gen-key 'hotfix-launcher test <test@example.org>' ed25519 sign 1d \
+  2>/dev/null
 key=$(gpg --with-colons --list-secret-keys 2>/dev/null | awk -F: '$1 == "fpr" { print $10; exit }')
-HOTFIX_SIGN_PASSWORD=throwaway release "$a" "$work/signed.log" --sign-pkcs12 "$tmp/pki/signer.p12" --gpg-key "$key" "$tmp/dist" ||
+HOTFIX_SIGN_PASSWORD=throwaway release "$a" "$work/signed.log" --sign-pkcs12 "$tmp/pki/signer.p12" \
+  --gpg-key "$key" "$tmp/dist" ||
   { cat "$work/signed.log" >&2; fail "the signed release failed"; }
 cd "$tmp/dist"
 sha256sum --quiet -c SHA256SUMS && [ "$(grep -c -F -e "${snapshot_files[0]}" -e "${snapshot_files[1]}" \
@@ -215,13 +224,14 @@ sha256sum --quiet -c SHA256SUMS && [ "$(grep -c -F -e "${snapshot_files[0]}" -e 
 cmp -s "$deb" "$work/dist/$deb" || fail "signing changed the .deb"
 gpg --verify SHA256SUMS.asc SHA256SUMS 2>/dev/null || fail "gpg --verify fails on the signed SHA256SUMS"
 sed 's/^./0/' SHA256SUMS >"$tmp/changed"
-! gpg --verify SHA256SUMS.asc "$tmp/changed" 2>/dev/null || fail "gpg --verify passes a changed SHA256SUMS"
+! gpg --verify SHA256SUMS.asc "$tmp/changed" 2>/dev/null ||
+  fail "gpg --verify passes a changed SHA256SUMS"
 mkdir "$tmp/signed"
 (cd "$tmp/signed" && cmake -E tar xf "$tmp/dist/$zip")
 for program in hotfix-launcher hotfix-preflight; do
   signed=$tmp/signed/$folder/$program.exe
   osslsigncode verify -CAfile "$tmp/pki/ca.pem" -in "$signed" >"$work/verify-$program.log" 2>&1 ||
-    { cat "$work/verify-$program.log" >&2; fail "osslsigncode verify fails on the signed $program.exe"; }
+    { cat "$work/verify-$program.log" >&2; fail "osslsigncode verify fails on the signed $program"; }
   grep -q 'Message digest algorithm *: SHA256' "$work/verify-$program.log" ||
     fail "$program.exe is not signed with a SHA-256 digest"
   osslsigncode remove-signature -in "$signed" -out "$tmp/unsigned.exe" >/dev/null
@@ -229,7 +239,8 @@ for program in hotfix-launcher hotfix-preflight; do
     fail "$program.exe without its signature is not the unsigned program"
   cp "$signed" "$tmp/flipped.exe"
   byte=$(od -A n -t u1 -j 1024 -N 1 "$tmp/flipped.exe" | tr -d ' ')
-  printf "\\$(printf '%03o' $((byte ^ 255)))" | dd of="$tmp/flipped.exe" bs=1 seek=1024 conv=notrunc status=none
+  printf "\\$(printf '%03o' $((byte ^ 255)))" |
+    dd of="$tmp/flipped.exe" bs=1 seek=1024 conv=notrunc status=none
   ! osslsigncode verify -CAfile "$tmp/pki/ca.pem" -in "$tmp/flipped.exe" >/dev/null 2>&1 ||
     fail "osslsigncode verify passes $program.exe with a flipped byte"
   rm "$tmp/unsigned.exe" "$tmp/flipped.exe"
