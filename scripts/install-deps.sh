@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12 (as root), skipping what is already there.
-# scripts/install-deps.sh --list prints the packages. Every command the project calls is listed in
-# scripts/commands.txt; tests/setup/check-commands.sh proves that these packages bring each one.
+# scripts/install-deps.sh --list prints the packages; --release installs only what a release needs
+# (scripts/release.sh). Every command the project calls is listed in scripts/commands.txt;
+# tests/setup/check-commands.sh proves that these packages bring each one.
 set -euo pipefail
+# A release: the compilers, git for the commit's time and state, awk for the package's changelog,
+# zip, and the signing tools.
+release=(cmake g++ make mingw-w64 git mawk zip osslsigncode gpg gpg-agent)
 packages=(apt cmake g++ make googletest libbenchmark-dev mingw-w64 wine wine64 valgrind clang
   libclang-rt-14-dev debootstrap mawk mount nlohmann-json3-dev ansible ansible-lint chromium procps
   openssh-client)
-if [ "${1:-}" = --list ]; then
-  printf '%s\n' "${packages[@]}"
-  exit 0
-fi
+# The release's test: lintian checks the package, diffoscope shows what differs between two
+# releases, openssl makes a throwaway signing certificate.
+packages+=("${release[@]}" lintian diffoscope openssl)
+case ${1:-} in
+  --list)
+    printf '%s\n' "${packages[@]}" | sort -u
+    exit 0
+    ;;
+  --release) packages=("${release[@]}") ;;
+esac
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
@@ -20,6 +30,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+[ "${1:-}" != --release ] || exit 0
 unresolved=()
 while read -r command; do
   PATH=/usr/sbin:/usr/bin:/sbin:/bin command -v "$command" >/dev/null || unresolved+=("$command")

@@ -1,44 +1,166 @@
 #!/usr/bin/env bash
-# Builds the release from the version in CMakeLists.txt and writes it to DIST (default dist/):
+# Builds the release of the checked-out commit and writes it to DIST (default: dist/ in the
+# checkout):
 #   hotfix-launcher-<version>-win32.zip   the 32-bit Windows launcher and preflight, an annotated
-#                                         Installer.ini, README.md and docs/
+#                                         Installer.ini, README.md, CHANGELOG.md, LICENSE, docs/
 #   hotfix-launcher_<version>_<arch>.deb  the Linux port, made by CPack from the install rules
-#   SHA256SUMS                            of both, printed at the end
-#   scripts/release.sh [DIST]
+#   SHA256SUMS                            the checksums of the releases in DIST
+#   SHA256SUMS.asc                        its detached OpenPGP signature (with --gpg-key)
+#
+#   scripts/release.sh [--snapshot] [--jobs N] [--maintainer 'NAME <ADDRESS>']
+#     [--sign-pkcs12 FILE [--sign-password-file FILE]] [--timestamp-url URL] [--gpg-key ID] [DIST]
+#
+# One commit gives the same bytes from any folder at any time: SOURCE_DATE_EPOCH (the commit's
+# time unless it is set) dates every file and stamps the PE headers, and the build maps its
+# folders out of the programs. A tree with uncommitted changes is refused unless --snapshot is
+# given; a snapshot's version carries +<commit>, and .dirty for uncommitted changes. A tag vX.Y.Z
+# on the commit must name the project's version. Another version's files in DIST stay; this
+# version's are replaced. --sign-pkcs12 gives both Windows programs an Authenticode signature
+# (SHA-256, and an RFC 3161 time stamp from --timestamp-url); the PKCS#12 file's password comes
+# from --sign-password-file or the variable HOTFIX_SIGN_PASSWORD, never from the command line.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-checkout=$PWD
-dist=${1:-dist}
-mkdir -p "$dist"
-dist=$(cd "$dist" && pwd)
-jobs=$(nproc)
+usage() {
+  echo "usage: $0 [--snapshot] [--jobs N] [--maintainer 'NAME <ADDRESS>'] [--sign-pkcs12 FILE" \
+    "[--sign-password-file FILE]] [--timestamp-url URL] [--gpg-key ID] [DIST]" >&2
+  exit 64
+}
+fail() {
+  echo "release.sh: $*" >&2
+  exit 1
+}
+# An option's file, as an absolute path, since the script works from the checkout.
+absolute() {
+  [[ "$1" == /* ]] && echo "$1" || echo "$PWD/$1"
+}
 
-for preset in linux windows-x86; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$jobs" --target hotfix-launcher hotfix-preflight \
-    example_installer >/dev/null
+snapshot=0 jobs=$(nproc) maintainer="" pkcs12="" password_file="" timestamp_url="" gpg_key="" dist=""
+while [ $# -gt 0 ]; do
+  case $1 in
+    --snapshot) snapshot=1 ;;
+    --jobs | --maintainer | --sign-pkcs12 | --sign-password-file | --timestamp-url | --gpg-key)
+      [ $# -ge 2 ] || usage
+      case $1 in
+        --jobs) [[ "$2" =~ ^[1-9][0-9]*$ ]] || usage; jobs=$2 ;;
+        --maintainer) maintainer=$2 ;;
+        --sign-pkcs12) pkcs12=$(absolute "$2") ;;
+        --sign-password-file) password_file=$(absolute "$2") ;;
+        --timestamp-url) timestamp_url=$2 ;;
+        --gpg-key) gpg_key=$2 ;;
+      esac
+      shift
+      ;;
+    -*) usage ;;
+    *) [ -z "$dist" ] || usage; dist=$(absolute "$1") ;;
+  esac
+  shift
 done
-cmake --build --preset linux --target man_pages >/dev/null
-version=$(build/linux/hotfix-preflight --version | cut -d' ' -f2)
+[ -n "$pkcs12" ] || [ -z "$password_file$timestamp_url" ] || usage
 
-rm -f "$dist"/hotfix-launcher-*-win32.zip "$dist"/hotfix-launcher_*.deb "$dist/SHA256SUMS"
+cd "$(dirname "$0")/.."
+checkout=$PWD
+dist=${dist:-$checkout/dist}
+git rev-parse --is-inside-work-tree >/dev/null 2>&1 || fail "$checkout is not a git checkout"
+
+# What is released: the project's version, checked against the commit's tag, its notes and the
+# state of the tree.
+version=$(sed -n -E 's/^project\(hotfix_launcher VERSION ([0-9]+\.[0-9]+\.[0-9]+)[ )].*/\1/p' \
+  CMakeLists.txt)
+[ -n "$version" ] || fail "no project(hotfix_launcher VERSION x.y.z) in CMakeLists.txt"
+for tag in $(git tag --points-at HEAD --list 'v[0-9]*'); do
+  [ "$tag" = "v$version" ] ||
+    fail "the commit carries the tag $tag, but the project's version is $version"
+done
+grep -q -E "^## $version \(" CHANGELOG.md || fail "CHANGELOG.md has no notes for $version"
+suffix=""
+if [ -n "$(git status --porcelain)" ]; then
+  [ "$snapshot" -eq 1 ] || fail "the tree has uncommitted changes (git status): commit them, or" \
+    "make a --snapshot"
+  suffix=+$(git rev-parse --short HEAD).dirty
+elif [ "$snapshot" -eq 1 ]; then
+  suffix=+$(git rev-parse --short HEAD)
+fi
+version=$version$suffix
+SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+[[ "$SOURCE_DATE_EPOCH" =~ ^[0-9]+$ ]] || fail "SOURCE_DATE_EPOCH is not a number of seconds"
+# Times in UTC, the C locale's order, and the same modes whatever the caller's umask.
+export SOURCE_DATE_EPOCH TZ=UTC LC_ALL=C
+umask 022
+
+scripts/install-deps.sh --release
 staging=$(mktemp -d)
 trap 'rm -rf "$staging"' EXIT
+configure=(--fresh -DHOTFIX_BUILD_TESTS=OFF "-DHOTFIX_VERSION_SUFFIX=$suffix")
+[ -z "$maintainer" ] || configure+=("-DHOTFIX_PACKAGE_MAINTAINER=$maintainer")
+build() {
+  local preset=$1
+  shift
+  { cmake --preset "$preset" -B "build/release/$preset" "${configure[@]}" &&
+    cmake --build "build/release/$preset" -j "$jobs" --target "$@"; } >"$staging/build.log" 2>&1 ||
+    { tail -n 40 "$staging/build.log" >&2; fail "the $preset build failed"; }
+}
+build linux hotfix-launcher hotfix-preflight example_installer man_pages package_changelog
+build windows-x86 hotfix-launcher hotfix-preflight
+built=$(build/release/linux/hotfix-preflight --version)
+[ "$built" = "hotfix-preflight $version" ] || fail "the build says '$built', not $version"
 
-zip=hotfix-launcher-$version-win32.zip
-folder=$staging/hotfix-launcher-$version-win32
+# The zip: one folder, its entries sorted, dated SOURCE_DATE_EPOCH, with fixed modes and no
+# owner or extended-time fields.
+name=hotfix-launcher-$version-win32
+zip=$name.zip
+folder=$staging/$name
 mkdir -p "$folder/docs"
-cp build/windows-x86/hotfix-launcher.exe build/windows-x86/hotfix-preflight.exe README.md "$folder/"
+for program in hotfix-launcher hotfix-preflight; do
+  if [ -z "$pkcs12" ]; then
+    cp "build/release/windows-x86/$program.exe" "$folder/"
+    continue
+  fi
+  signing=(sign -pkcs12 "$pkcs12" -h sha256 -n hotfix-launcher
+    -in "build/release/windows-x86/$program.exe" -out "$folder/$program.exe")
+  [ -z "$timestamp_url" ] || signing+=(-ts "$timestamp_url")
+  if [ -n "$password_file" ]; then
+    osslsigncode "${signing[@]}" -readpass "$password_file"
+  elif [ -n "${HOTFIX_SIGN_PASSWORD+set}" ]; then
+    osslsigncode "${signing[@]}" -readpass /dev/stdin <<<"$HOTFIX_SIGN_PASSWORD"
+  else
+    osslsigncode "${signing[@]}"
+  fi >"$staging/sign.log" 2>&1 || { cat "$staging/sign.log" >&2; fail "signing $program.exe failed"; }
+done
+cp README.md CHANGELOG.md LICENSE "$folder/"
 cp examples/template/Installer.ini "$folder/"
 cp docs/*.md "$folder/docs/"
-(cd "$staging" && cmake -E tar cf "$dist/$zip" --format=zip "hotfix-launcher-$version-win32")
+find "$folder" -type d -exec chmod 755 {} +
+find "$folder" -type f -exec chmod 644 {} +
+find "$folder" -exec touch -d "@$SOURCE_DATE_EPOCH" {} +
+(cd "$staging" && find "$name" | sort | zip -X -q -@ "$zip")
 
-(cd "$staging" && cpack -G DEB --config "$checkout/build/linux/CPackConfig.cmake" -B "$staging/deb" \
-  >"$staging/cpack.log") || { cat "$staging/cpack.log" >&2; exit 1; }
-deb=$(basename "$staging"/deb/hotfix-launcher_*.deb)
-mv "$staging/deb/$deb" "$dist/"
+(cd "$staging" && cpack -G DEB --config "$checkout/build/release/linux/CPackConfig.cmake" \
+  -B "$staging/deb" >"$staging/cpack.log" 2>&1) ||
+  { cat "$staging/cpack.log" >&2; fail "cpack failed"; }
+deb=$(cd "$staging/deb" && echo hotfix-launcher_*.deb)
+[ -f "$staging/deb/$deb" ] || fail "cpack made no package"
+mv "$staging/deb/$deb" "$staging/"
 
-(cd "$dist" && sha256sum "$zip" "$deb" >SHA256SUMS)
+# SHA256SUMS keeps the lines of the other files still in DIST and takes this release's, sorted by
+# name; its signature is made before anything in DIST changes.
+if [ -f "$dist/SHA256SUMS" ]; then
+  while read -r sum file; do
+    [ "$file" = "$zip" ] || [ "$file" = "$deb" ] || [ ! -e "$dist/$file" ] || echo "$sum  $file"
+  done <"$dist/SHA256SUMS" >"$staging/SHA256SUMS"
+fi
+(cd "$staging" && sha256sum "$zip" "$deb" >>SHA256SUMS && sort -k 2 -o SHA256SUMS SHA256SUMS)
+if [ -n "$gpg_key" ]; then
+  gpg --batch --yes --local-user "$gpg_key" --digest-algo SHA256 --armor --detach-sign \
+    --output "$staging/SHA256SUMS.asc" "$staging/SHA256SUMS" 2>"$staging/gpg.log" ||
+    { cat "$staging/gpg.log" >&2; fail "signing SHA256SUMS failed"; }
+fi
+
+mkdir -p "$dist"
+mv "$staging/$zip" "$staging/$deb" "$staging/SHA256SUMS" "$dist/"
+if [ -n "$gpg_key" ]; then
+  mv "$staging/SHA256SUMS.asc" "$dist/"
+elif [ -e "$dist/SHA256SUMS.asc" ]; then
+  rm "$dist/SHA256SUMS.asc"
+  echo "removed $dist/SHA256SUMS.asc: it signed the SHA256SUMS this release replaced" >&2
+fi
 echo "release $version in $dist:"
-cat "$dist/SHA256SUMS"
+awk -v zip="$zip" -v deb="$deb" '$2 == zip || $2 == deb' "$dist/SHA256SUMS"

@@ -3,18 +3,14 @@
 # Windows (a win64 prefix, WoW64) and on 32-bit Windows (a win32 prefix). This machine's own dpkg
 # never gets the i386 architecture; the root has it.
 #
-#   scripts/wine32-root.sh run COMMAND [ARG...]
+#   scripts/wine32-root.sh run [--mount DIR]... COMMAND [ARG...]
 #
-# Makes the root when it is missing or its recipe changed (cached outside the source tree, in
-# $HOTFIX_WINE32_ROOT_CACHE, default /var/cache/hotfix-launcher), then runs COMMAND inside it as
-# root, in the current folder, in a private mount namespace with proc, sys, dev and the checkout
-# (source and build trees) at the same path. The root's /tmp is a folder of the root itself and
-# outlives each call, so the wineserver that one call starts serves the next ones too.
+# Runs COMMAND in the root as scripts/debian-root.sh describes, with the checkout and each DIR
+# mounted at the same path. The root's /tmp is a folder of the root itself and outlives each call,
+# so the wineserver that one call starts serves the next ones too.
 set -euo pipefail
-[ "${1:-}" = run ] && [ $# -ge 2 ] || { echo "usage: $0 run COMMAND [ARG...]" >&2; exit 64; }
-shift
-checkout=$(cd "$(dirname "$0")/.." && pwd)
-cache=${HOTFIX_WINE32_ROOT_CACHE:-/var/cache/hotfix-launcher}
+source "$(dirname "$0")/debian-root.sh"
+read_run_arguments "$@"
 
 suite=bookworm
 packages=(wine wine32 wine64 libstdc++6)
@@ -35,31 +31,5 @@ build_root() {
   chroot "$target" apt-get clean
 }
 
-# The root is named after a hash of its recipe; one process at a time makes it.
-recipe=$( (declare -p suite packages; declare -f build_root) | sha256sum | cut -c1-16)
-root=$cache/wine32-root-$recipe
-mkdir -p "$cache"
-exec 9>"$cache/wine32-root.lock"
-flock 9
-if [ ! -x "$root/usr/lib/wine/wine" ]; then
-  echo "making the 32-bit Wine root in $root (a few minutes, once)" >&2
-  find "$cache" -mindepth 1 -maxdepth 1 -name 'wine32-root-*' -exec rm -rf {} +
-  build_root "$root.part"
-  mv "$root.part" "$root"
-fi
-flock -u 9
-exec 9>&-
-
-unshare --mount --propagation private bash -c '
-  set -e
-  root=$1 checkout=$2 folder=$3
-  shift 3
-  # A mount point of its own, so that mounts stay private even when this runs inside a chroot.
-  mount --bind "$root" "$root"
-  mount -t proc proc "$root/proc"
-  mount --rbind /sys "$root/sys"
-  mount --rbind /dev "$root/dev"
-  mkdir -p "$root$checkout"
-  mount --bind "$checkout" "$root$checkout"
-  exec chroot "$root" /usr/bin/env HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin \
-    bash -c "cd \"\$0\" && exec \"\$@\"" "$folder" "$@"' _ "$root" "$checkout" "$PWD" "$@"
+make_root wine32-root
+enter_root "$root" shared

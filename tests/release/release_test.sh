@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Makes the release with scripts/release.sh into WORK and checks what it holds: the zip's files,
-# the Windows programs' import tables and version resources, and the .deb installed with dpkg in
-# the clean Debian root of scripts/wine32-root.sh, where the example bundle then runs from the
-# installed files. WORK must lie in the checkout, which the root sees at the same path.
+# The release of scripts/release.sh as release engineers and administrators meet it. The source
+# tree's commit is cloned into two temporary folders outside it and released in each, one after
+# the other, with another umask, time zone and locale: the files must be byte for byte the same
+# (diffoscope shows the first that differs). Then: the zip's entries and programs, time stamps from
+# the commit, lintian's verdict on the .deb; the gates (a dirty tree, a tag of another version,
+# another version's files in DIST); a release signed with a throwaway CA's code-signing
+# certificate and a throwaway OpenPGP key, checked with osslsigncode and gpg; and the .deb
+# installed, run and purged in a clean Debian root (scripts/clean-root.sh).
 #   release_test.sh WORK VERSION
 set -euo pipefail
 fail() {
@@ -10,119 +14,251 @@ fail() {
   exit 1
 }
 
-# Inside the root: install, run the example bundle in a prefix of its own, purge.
-#   release_test.sh --in-root DEB TEMPLATE PREFIX VERSION
+# Inside the clean root: install and purge unused, then install, check that the Depends bring every
+# library the programs load, run the example as hotfix-launcher(8) shows it, purge, and check that
+# exactly the default prefix with what the run wrote is left.
+#   release_test.sh --in-root DEB TEMPLATE VERSION
 if [ "${1:-}" = --in-root ]; then
-  deb=$2 template=$3 prefix=$4 version=$5
-  # A run that was killed may have left the package behind.
-  dpkg --purge hotfix-launcher >/dev/null 2>&1 || true
-  trap 'dpkg --purge hotfix-launcher >/dev/null 2>&1 || true; rm -rf "$prefix"' EXIT
-  dpkg -i "$deb" >/dev/null
-  installed=$(dpkg -L hotfix-launcher)
-  for file in /usr/lib/hotfix-launcher/hotfix-launcher /usr/lib/hotfix-launcher/hotfix-preflight \
-    /usr/bin/hotfix-preflight /usr/share/man/man8/hotfix-launcher.8.gz \
-    /usr/share/man/man8/hotfix-preflight.8.gz /usr/share/doc/hotfix-launcher/README.md \
-    /usr/share/doc/hotfix-launcher/faults.md /usr/share/hotfix-launcher/examples/KB5001234/Installer.ini \
-    /usr/share/hotfix-launcher/examples/KB5001234/server.reg \
-    /usr/share/hotfix-launcher/examples/KB5001234/KB5001234.exe /var/lib/hotfix-launcher/drive_c; do
-    grep -q -x -F "$file" <<<"$installed" || fail "the package does not ship $file"
-  done
-  [ -d /var/lib/hotfix-launcher/drive_c ] || fail "no default prefix drive_c after the install"
+  deb=$2 template=$3 version=$4
+  prefix=/var/lib/hotfix-launcher
+  listing() {
+    find / -xdev \( -path /var/lib/dpkg -o -path /var/log -o -path /var/cache -o -path /tmp \) \
+      -prune -o -print | sort
+  }
+  quiet_dpkg() {
+    local output
+    output=$(dpkg "$@" 2>&1) || fail "dpkg $*:"$'\n'"$output"
+    ! grep -i warning <<<"$output" || fail "dpkg $* warned"
+    echo "$output"
+  }
+  before=$(listing)
+  quiet_dpkg -i "$deb" >/dev/null
+  [ -d $prefix/drive_c ] || fail "no default prefix drive_c after the install"
+  quiet_dpkg --purge hotfix-launcher >/dev/null
+  [ "$(listing)" = "$before" ] ||
+    fail "an unused install, purged, left:"$'\n'"$(diff <(echo "$before") <(listing))"
+
+  quiet_dpkg -i "$deb" >/dev/null
   [ "$(hotfix-preflight --version)" = "hotfix-preflight $version" ] ||
     fail "hotfix-preflight on PATH says $(hotfix-preflight --version)"
+  depends=", $(dpkg-query -W -f='${Depends}' hotfix-launcher)"
+  for program in $(dpkg -L hotfix-launcher | grep '^/usr/lib/hotfix-launcher/.*[^/]$'); do
+    [ -f "$program" ] && [ -x "$program" ] || continue
+    ! ldd "$program" | grep 'not found' || fail "$program lacks a library"
+    for library in $(ldd "$program" | awk '$2 == "=>" { print $3 }'); do
+      owner=$(dpkg -S "$library" 2>/dev/null || dpkg -S "$(readlink -f "$library")") ||
+        fail "no package owns $library"
+      [[ "$depends" == *", ${owner%%:*} "* ]] || fail "$program loads $library of ${owner%%:*}," \
+        "which Depends ($depends) does not name"
+    done
+  done
 
-  # The bundle as the README lays it out, with the installed launcher copied in.
-  examples=/usr/share/hotfix-launcher/examples/KB5001234
-  bundle=$prefix/drive_c/hotfix/KB5001234
-  rm -rf "$prefix"
-  mkdir -p "$bundle" "$prefix/drive_c/Qor/server"
-  cp /usr/lib/hotfix-launcher/hotfix-launcher "$bundle/setup"
-  cp "$examples/KB5001234.exe" "$examples/Installer.ini" "$bundle/"
-  cp "$examples/server.reg" "$prefix/HKLM.reg"
-  export HOTFIX_LAUNCHER_PREFIX=$prefix
-
+  example=$(zcat /usr/share/man/man8/hotfix-launcher.8.gz | sed -n '/^\.SH EXAMPLES/,/^\.SH SEE/p' |
+    sed -n '/^\.RS/,/^\.RE/p' | sed '1d;$d;s/\\e/\\/g')
+  output=$(bash -e -c "$example" 2>&1) || fail "the man page's example failed:"$'\n'"$output"
+  [ "$(head -n 1 <<<"$output")" = 0 ] ||
+    fail "the example's launcher exited with $(head -n 1 <<<"$output")"
+  log=$(tr -d '\r' <$prefix/drive_c/QOR_Updates_InstallOS.log)
+  [ "$(wc -l <<<"$log")" -eq 3 ] && grep -q 'QOR: New OS Patch' <<<"$log" &&
+    grep -q -F 'KB5001234 KB5001234.exe /norestart /log:"c:\tmp.log" /quiet /mark' <<<"$log" ||
+    fail "the run log is not the three banner records:"$'\n'"$log"
+  [ "$(cat $prefix/drive_c/Qor/server/patchinfo)" = $'KB5001234\r' ] ||
+    fail "the patch-info file holds: $(cat -A $prefix/drive_c/Qor/server/patchinfo)"
   # The zip's annotated template loads as the example's settings do: its comments are no keys.
+  bundle=$prefix/drive_c/hotfix/KB5001234
   cp "$template" "$bundle/Installer.ini"
   status=0
   report=$(hotfix-preflight "$bundle") || status=$?
-  [ "$status" -eq 0 ] || fail "preflight with the template: status $status"$'\n'"$report"
-  grep -q -F 'RunParams=/quiet /mark' <<<"$report" && grep -q -F 'Installer.ini, loaded' <<<"$report" ||
-    fail "the template's settings do not load:"$'\n'"$report"
-  cp "$examples/Installer.ini" "$bundle/"
-  status=0
-  report=$(hotfix-preflight "$bundle") || status=$?
-  [ "$status" -eq 0 ] || fail "preflight: status $status"$'\n'"$report"
-
-  status=0
-  "$bundle/setup" || status=$?
-  [ "$status" -eq 0 ] || fail "the launcher exited with $status"
-  log=$(tr -d '\r' <"$prefix/drive_c/QOR_Updates_InstallOS.log")
-  [ "$(wc -l <<<"$log")" -eq 3 ] && grep -q 'QOR: New OS Patch' <<<"$log" &&
-    grep -q -F 'Installing, KB5001234 KB5001234.exe /norestart /log:"c:\tmp.log" /quiet /mark' <<<"$log" ||
-    fail "the run log is not the three banner records:"$'\n'"$log"
-  [ "$(cat "$prefix/drive_c/Qor/server/patchinfo")" = $'KB5001234\r' ] ||
-    fail "the patch-info file holds: $(cat -A "$prefix/drive_c/Qor/server/patchinfo")"
+  [ "$status" -eq 2 ] && grep -q -F 'RunParams=/quiet /mark' <<<"$report" &&
+    grep -q -F 'Installer.ini, loaded' <<<"$report" ||
+    fail "the preflight over the template, after the run: status $status"$'\n'"$report"
 
   # The installed launcher run where it was installed (a natural first command) has no bundle: one
   # line on standard error names the prefix, the status is 255, and nothing under the prefix
-  # changes, in the bundle's prefix and in the default one, whose last installer log is kept.
-  echo 'the last installer log' >/var/lib/hotfix-launcher/drive_c/tmp.log
+  # changes, with the prefix given and by default; the last installer log is kept.
+  echo 'the last installer log' >$prefix/drive_c/tmp.log
   for setting in "HOTFIX_LAUNCHER_PREFIX=$prefix" ""; do
-    where=${setting#*=}
-    where=${where:-/var/lib/hotfix-launcher}
-    before=$(find "$where" -printf '%p %y %s %T@ %C@\n' | sort)
+    before_run=$(find $prefix -printf '%p %y %s %T@ %C@\n' | sort)
     status=0
     said=$(env -u HOTFIX_LAUNCHER_PREFIX $setting /usr/lib/hotfix-launcher/hotfix-launcher --version \
       2>&1 >/dev/null) || status=$?
-    [ "$status" -eq 255 ] || fail "the installed launcher, prefix $where: status $status"
-    [ "$(wc -l <<<"$said")" -eq 1 ] && grep -q -F "prefix $where (HOTFIX_LAUNCHER_PREFIX)" <<<"$said" ||
-      fail "the installed launcher, prefix $where, said: $said"
-    [ "$(find "$where" -printf '%p %y %s %T@ %C@\n' | sort)" = "$before" ] ||
-      fail "the installed launcher changed the prefix $where"
+    [ "$status" -eq 255 ] || fail "the installed launcher (${setting:-default prefix}): status $status"
+    [ "$(wc -l <<<"$said")" -eq 1 ] && grep -q -F "prefix $prefix (HOTFIX_LAUNCHER_PREFIX)" <<<"$said" ||
+      fail "the installed launcher (${setting:-default prefix}) said: $said"
+    [ "$(find $prefix -printf '%p %y %s %T@ %C@\n' | sort)" = "$before_run" ] ||
+      fail "the installed launcher (${setting:-default prefix}) changed $prefix"
   done
-  rm /var/lib/hotfix-launcher/drive_c/tmp.log
 
-  # The root stays as it was: the purge takes the package and its empty drive_c.
-  dpkg --purge hotfix-launcher >/dev/null
-  ! dpkg-query -W hotfix-launcher >/dev/null 2>&1 || fail "hotfix-launcher is still installed"
-  [ ! -e /var/lib/hotfix-launcher ] || fail "the purge left /var/lib/hotfix-launcher"
-  echo "installed, ran the example bundle and purged in the root"
+  kept=$(find $prefix | sort)
+  message=$(quiet_dpkg --purge hotfix-launcher)
+  grep -q "kept $prefix" <<<"$message" ||
+    fail "the purge did not say that it kept $prefix:"$'\n'"$message"
+  after=$(listing)
+  [ -z "$(comm -23 <(echo "$before") <(echo "$after"))" ] && [ "$(comm -13 <(echo "$before") \
+    <(echo "$after"))" = "$kept" ] || fail "the purge left other than $prefix as the run left it:" \
+    $'\n'"$(diff <(echo "$before") <(echo "$after"))"
+  echo "installed, purged unused, installed, ran the man page's example and purged in a clean root"
   exit 0
 fi
 
 work=$1 version=$2
-checkout=$(cd "$(dirname "$0")/../.." && pwd)
-[[ "$work/" == "$checkout/"* ]] || fail "$work lies outside the checkout $checkout"
+source=$(cd "$(dirname "$0")/../.." && pwd)
 rm -rf "$work"
 mkdir -p "$work"
-"$checkout/scripts/release.sh" "$work/dist" >"$work/release.log" 2>&1 ||
-  { cat "$work/release.log" >&2; fail "scripts/release.sh failed"; }
-cd "$work/dist"
-zip=hotfix-launcher-$version-win32.zip
-deb=hotfix-launcher_${version}_$(dpkg --print-architecture).deb
-[ "$(ls | sort)" = "$(printf '%s\n' SHA256SUMS "$zip" "$deb" | sort)" ] ||
-  fail "dist holds: $(ls)"
-sha256sum --quiet -c SHA256SUMS || fail "SHA256SUMS does not match"
-tail -n 2 "$work/release.log" | diff - SHA256SUMS >/dev/null || fail "release.sh did not print SHA256SUMS"
-
-# The zip: the 32-bit programs, the template, README.md and docs/, in one folder.
+unset SOURCE_DATE_EPOCH
+commit=$(git -C "$source" rev-parse HEAD)
+epoch=$(git -C "$source" log -1 --format=%ct)
+arch=$(dpkg --print-architecture)
+zip=hotfix-launcher-$version-win32.zip deb=hotfix-launcher_${version}_$arch.deb
 folder=hotfix-launcher-$version-win32
+tmp=$(mktemp -d)
+trap 'GNUPGHOME=$tmp/gnupg gpgconf --kill all 2>/dev/null; rm -rf "$tmp"' EXIT
+a=$tmp/a/hotfix-launcher b=$tmp/b/somewhere/else/hotfix-launcher
+for clone in "$a" "$b"; do
+  git clone -q "$source" "$clone"
+  git -C "$clone" checkout -q --detach "$commit"
+done
+
+echo "== two releases of $commit, one after the other: $a and $b"
+release() {
+  local clone=$1 log=$2
+  shift 2
+  (cd "$clone" && scripts/release.sh --jobs 2 "$@") >"$log" 2>&1
+}
+(umask 022 && export TZ=UTC LC_ALL=C.UTF-8 && release "$a" "$work/release-a.log" "$tmp/dist") ||
+  { cat "$work/release-a.log" >&2; fail "the release in $a failed"; }
+(umask 077 && export TZ=Asia/Tokyo LC_ALL=C && release "$b" "$work/release-b.log") ||
+  { cat "$work/release-b.log" >&2; fail "the release in $b failed"; }
+if ! cmp -s "$tmp/dist/SHA256SUMS" "$b/dist/SHA256SUMS"; then
+  diff "$tmp/dist/SHA256SUMS" "$b/dist/SHA256SUMS" >&2 || true
+  for file in "$zip" "$deb"; do
+    cmp -s "$tmp/dist/$file" "$b/dist/$file" && continue
+    diffoscope --text - "$tmp/dist/$file" "$b/dist/$file" | head -n 300 >&2 || true
+    fail "the two releases differ, first in $file"
+  done
+  fail "the two releases' SHA256SUMS differ"
+fi
+cat "$tmp/dist/SHA256SUMS"
+cp -r "$b/dist" "$work/dist"
+cd "$work/dist"
+[ "$(ls)" = "$(printf '%s\n' SHA256SUMS "$zip" "$deb" | sort)" ] || fail "dist holds: $(ls)"
+sha256sum --quiet -c SHA256SUMS || fail "SHA256SUMS does not match"
+tail -n 2 "$work/release-b.log" | diff - SHA256SUMS >/dev/null ||
+  fail "release.sh did not print SHA256SUMS"
+
+echo "== the zip, the .deb and lintian"
 expected=$( (printf '%s\n' "$folder/" "$folder/hotfix-launcher.exe" "$folder/hotfix-preflight.exe" \
-  "$folder/Installer.ini" "$folder/README.md" "$folder/docs/"
-  cd "$checkout" && ls docs/*.md | sed "s#^#$folder/#") | sort)
-listed=$(cmake -E tar tf "$zip" | sort)
-[ "$listed" = "$expected" ] || fail "the zip holds"$'\n'"$listed"$'\n'"instead of"$'\n'"$expected"
+  "$folder/Installer.ini" "$folder/README.md" "$folder/CHANGELOG.md" "$folder/LICENSE" "$folder/docs/"
+  cd "$a" && ls docs/*.md | sed "s#^#$folder/#") | LC_ALL=C sort)
+listed=$(cmake -E tar tf "$zip")
+[ "$listed" = "$expected" ] ||
+  fail "the zip holds, in this order"$'\n'"$listed"$'\n'"instead of"$'\n'"$expected"
+python3 - "$zip" "$epoch" <<'EOF' || fail "the zip's entries are not all dated the commit, mode 755 or 644"
+import sys, time, zipfile
+# Zip times count in steps of two seconds; zip rounds an odd second up.
+stamp = time.gmtime((int(sys.argv[2]) + 1) & ~1)[:6]
+for entry in zipfile.ZipFile(sys.argv[1]).infolist():
+    if entry.date_time != stamp or entry.external_attr >> 16 not in (0o40755, 0o100644):
+        sys.exit(f"{entry.filename}: {entry.date_time}, mode {entry.external_attr >> 16:o}")
+EOF
 mkdir "$work/zip"
 (cd "$work/zip" && cmake -E tar xf "../dist/$zip")
-cmp "$work/zip/$folder/README.md" "$checkout/README.md" || fail "the zip's README.md differs"
+for file in README.md CHANGELOG.md LICENSE; do
+  cmp "$work/zip/$folder/$file" "$a/$file" || fail "the zip's $file differs"
+done
+stamp=$(TZ=UTC date -d "@$epoch" '+%a %b %e %H:%M:%S %Y')
 for program in hotfix-launcher:gui hotfix-preflight:console; do
   exe=$work/zip/$folder/${program%%:*}.exe
   cmake -DOBJDUMP=i686-w64-mingw32-objdump -DPROGRAM="$exe" -DSUBSYSTEM="${program#*:}" \
-    -P "$checkout/cmake/check-imports.cmake" >/dev/null
-  i686-w64-mingw32-objdump -f "$exe" | grep -q 'file format pei-i386' || fail "$exe is not 32-bit"
-  cmake -DPROGRAM="$exe" -DVERSION="$version" -P "$checkout/cmake/check-version-resource.cmake" >/dev/null
+    -P "$source/cmake/check-imports.cmake" >/dev/null
+  cmake -DPROGRAM="$exe" -DVERSION="$version" -P "$source/cmake/check-version-resource.cmake" >/dev/null
+  headers=$(TZ=UTC i686-w64-mingw32-objdump -p "$exe")
+  grep -q 'file format pei-i386' <<<"$headers" || fail "$exe is not 32-bit"
+  grep -q -x -P "Time/Date\t+$stamp" <<<"$headers" ||
+    fail "$exe is not stamped with the commit's time $stamp"
 done
+dpkg-deb -x "$deb" "$work/deb"
+dated=$(TZ=UTC date -d "@$epoch" '+%F %T')
+! dpkg-deb --fsys-tarfile "$deb" | TZ=UTC tar tv --full-time | grep -v -F " $dated " ||
+  fail "files in the .deb are not dated $dated"
+footers=$(zcat "$work/deb/usr/share/man/man8/"*.8.gz | grep '^\.TH')
+[ "$(grep -c -F "\"${dated% *}\" \"hotfix-launcher $version\"" <<<"$footers")" -eq 2 ] ||
+  fail "the man pages' footers lack the date ${dated% *} or the version $version: $footers"
+report=$(lintian -I --pedantic "$deb" 2>/dev/null) || true
+[ -z "$report" ] || fail "lintian -I --pedantic:"$'\n'"$report"
 
-"$checkout/scripts/wine32-root.sh" run "$checkout/tests/release/release_test.sh" --in-root \
-  "$work/dist/$deb" "$work/zip/$folder/Installer.ini" "$work/prefix" "$version"
-echo "release $version: zip, .deb and checksums as expected"
+echo "== the .deb in a clean Debian root"
+"$source/scripts/clean-root.sh" run --mount "$work" "$source/tests/release/release_test.sh" \
+  --in-root "$work/dist/$deb" "$work/zip/$folder/Installer.ini" "$version"
+
+echo "== the gates, in $a"
+status=0
+release "$a" "$work/gate.log" --jobs 0 || status=$?
+[ "$status" -eq 64 ] || fail "--jobs 0: status $status, not 64"
+git -C "$a" tag v0.0.1
+status=0
+release "$a" "$work/gate.log" "$tmp/dist" || status=$?
+grep -q 'the commit carries the tag v0.0.1' "$work/gate.log" && [ "$status" -ne 0 ] ||
+  fail "a tag of another version was released: $(cat "$work/gate.log")"
+git -C "$a" tag -d v0.0.1 >/dev/null
+echo >>"$a/README.md"
+status=0
+release "$a" "$work/gate.log" "$tmp/dist" || status=$?
+grep -q 'uncommitted changes' "$work/gate.log" && [ "$status" -ne 0 ] ||
+  fail "a dirty tree was released: $(cat "$work/gate.log")"
+release "$a" "$work/snapshot.log" --snapshot "$tmp/dist" ||
+  { cat "$work/snapshot.log" >&2; fail "the snapshot failed"; }
+git -C "$a" checkout -q README.md
+snapshot=$version+$(git -C "$a" rev-parse --short HEAD).dirty
+snapshot_files=("hotfix-launcher-$snapshot-win32.zip" "hotfix-launcher_${snapshot}_$arch.deb")
+(cd "$tmp/dist" && ls "${snapshot_files[@]}" && sha256sum --quiet -c SHA256SUMS &&
+  [ -z "$(comm -23 <(sort "$work/dist/SHA256SUMS") <(sort SHA256SUMS))" ]) >/dev/null ||
+  fail "the snapshot $snapshot is missing, or took the place of $version: $(ls "$tmp/dist")"
+
+echo "== a signed release, in $a"
+export GNUPGHOME=$tmp/gnupg
+mkdir -m 700 "$GNUPGHOME" "$tmp/pki"
+cd "$tmp/pki"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj '/CN=Throwaway CA' \
+  -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign 2>/dev/null
+openssl req -newkey rsa:2048 -nodes -keyout signer.key -out signer.csr -subj '/CN=Throwaway signer' \
+  2>/dev/null
+printf '%s\n' basicConstraints=CA:FALSE keyUsage=critical,digitalSignature \
+  extendedKeyUsage=codeSigning >signer.ext
+openssl x509 -req -in signer.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out signer.pem -days 2 \
+  -extfile signer.ext 2>/dev/null
+openssl pkcs12 -export -out signer.p12 -inkey signer.key -in signer.pem -passout pass:throwaway
+gpg --batch --passphrase '' --quick-gen-key 'hotfix-launcher test <test@example.org>' ed25519 sign 1d \
+  2>/dev/null
+key=$(gpg --with-colons --list-secret-keys 2>/dev/null | awk -F: '$1 == "fpr" { print $10; exit }')
+HOTFIX_SIGN_PASSWORD=throwaway release "$a" "$work/signed.log" --sign-pkcs12 "$tmp/pki/signer.p12" \
+  --gpg-key "$key" "$tmp/dist" ||
+  { cat "$work/signed.log" >&2; fail "the signed release failed"; }
+cd "$tmp/dist"
+sha256sum --quiet -c SHA256SUMS && [ "$(grep -c -F -e "${snapshot_files[0]}" -e "${snapshot_files[1]}" \
+  SHA256SUMS)" -eq 2 ] || fail "the signed release's SHA256SUMS does not match, or lost the snapshot"
+cmp -s "$deb" "$work/dist/$deb" || fail "signing changed the .deb"
+gpg --verify SHA256SUMS.asc SHA256SUMS 2>/dev/null || fail "gpg --verify fails on the signed SHA256SUMS"
+sed 's/^./0/' SHA256SUMS >"$tmp/changed"
+! gpg --verify SHA256SUMS.asc "$tmp/changed" 2>/dev/null ||
+  fail "gpg --verify passes a changed SHA256SUMS"
+mkdir "$tmp/signed"
+(cd "$tmp/signed" && cmake -E tar xf "$tmp/dist/$zip")
+for program in hotfix-launcher hotfix-preflight; do
+  signed=$tmp/signed/$folder/$program.exe
+  osslsigncode verify -CAfile "$tmp/pki/ca.pem" -in "$signed" >"$work/verify-$program.log" 2>&1 ||
+    { cat "$work/verify-$program.log" >&2; fail "osslsigncode verify fails on the signed $program"; }
+  grep -q 'Message digest algorithm *: SHA256' "$work/verify-$program.log" ||
+    fail "$program.exe is not signed with a SHA-256 digest"
+  osslsigncode remove-signature -in "$signed" -out "$tmp/unsigned.exe" >/dev/null
+  cmp "$tmp/unsigned.exe" "$work/zip/$folder/$program.exe" ||
+    fail "$program.exe without its signature is not the unsigned program"
+  cp "$signed" "$tmp/flipped.exe"
+  byte=$(od -A n -t u1 -j 1024 -N 1 "$tmp/flipped.exe" | tr -d ' ')
+  printf "\\$(printf '%03o' $((byte ^ 255)))" |
+    dd of="$tmp/flipped.exe" bs=1 seek=1024 conv=notrunc status=none
+  ! osslsigncode verify -CAfile "$tmp/pki/ca.pem" -in "$tmp/flipped.exe" >/dev/null 2>&1 ||
+    fail "osslsigncode verify passes $program.exe with a flipped byte"
+  rm "$tmp/unsigned.exe" "$tmp/flipped.exe"
+done
+echo "release $version: reproducible, lintian-clean, signed and verified, installed and purged"

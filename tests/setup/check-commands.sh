@@ -91,7 +91,7 @@ done
 # commands; builtins and the scripts' own functions are not external.
 called() {
   local file
-  local tree=(scripts cmake tests bench fuzz examples deploy .ci CMakeLists.txt)
+  local tree=(scripts cmake tests bench fuzz examples deploy packaging .ci CMakeLists.txt)
   for file in $(find "${tree[@]}" -name '*.sh' -o -path .ci/run); do
     # Comments and array literals hold no commands.
     sed -E 's/(^|[[:space:]])#.*//' "$file" |
