@@ -167,6 +167,10 @@ size_t CountLines(const std::string& text) {
   return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
+// Where a bundle lies below the prefix: in a drive folder, as the example bundle does, since the
+// Linux launcher runs only from there.
+constexpr char kBundle[] = "drive_c/hotfix/bundle";
+
 // A prefix where every run of `installer` passes its check and records the patch; returns the
 // launcher's path, beside its Installer.ini and installer.
 std::string MakeLinuxBundle(const Options& options, const fs::path& prefix,
@@ -215,8 +219,8 @@ void Interleave(const std::vector<std::string>& a, const std::vector<std::string
 // Rows 1 and 4: wall time and peak memory of a whole run with the no-op installer.
 void MeasureOverhead(const Options& options) {
   fs::path prefix = fs::path(options.work) / "overhead";
-  std::string launcher = MakeLinuxBundle(options, prefix, "bundle", options.noop);
-  std::string installer = (prefix / "bundle" / "installer").string();
+  std::string launcher = MakeLinuxBundle(options, prefix, kBundle, options.noop);
+  std::string installer = (prefix / kBundle / "installer").string();
   ForgetLinuxRuns(prefix);
   setenv("HOTFIX_LAUNCHER_PREFIX", prefix.c_str(), 1);
   const int kWarmups = 20;
@@ -246,8 +250,8 @@ void MeasureOverhead(const Options& options) {
 // Row 3: what the launcher spends while its installer sleeps for five seconds.
 void MeasureWaiting(const Options& options) {
   fs::path prefix = fs::path(options.work) / "waiting";
-  std::string launcher = MakeLinuxBundle(options, prefix, "bundle", options.sleeper);
-  std::string installer = (prefix / "bundle" / "installer").string();
+  std::string launcher = MakeLinuxBundle(options, prefix, kBundle, options.sleeper);
+  std::string installer = (prefix / kBundle / "installer").string();
   ForgetLinuxRuns(prefix);
   setenv("HOTFIX_LAUNCHER_PREFIX", prefix.c_str(), 1);
   std::vector<Sample> launcherRuns, spawnerRuns;

@@ -7,7 +7,6 @@
 
 inline constexpr char kInstallerArgumentsHead[] = "/norestart /log:\"";
 inline constexpr int kInstallerArgumentsCapacity = 100;
-inline constexpr int kRunFailed = -1;
 
 using InstallerArguments = FixedText<kInstallerArgumentsCapacity>;
 

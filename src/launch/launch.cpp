@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-#include "driver/driver.h"
 #include "platform/process.h"
 #include "runlog/runlog.h"
 

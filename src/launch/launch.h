@@ -6,6 +6,8 @@
 #include "common/fixed_text.h"
 
 inline constexpr uint32_t kInstallerTimeoutMs = 3600000;  // one hour
+// The status of a run that fails, and so the launch result of an installer that did not start.
+inline constexpr int kRunFailed = -1;
 inline constexpr int kLaunchFieldCapacity = 1024;
 
 using LaunchText = FixedText<kLaunchFieldCapacity>;

@@ -20,7 +20,7 @@ constant_value() {
 # The launcher: what its run returns, by number or by name. An installer's own code passes through
 # as a variable; the one code the launcher makes of the wait is kStillActive.
 launcher=()
-for name in $(cat src/driver/driver.cpp src/launch/launch.cpp src/platform/posix/entry.cpp |
+for name in $(cat src/driver/driver.cpp src/launch/launch.cpp src/launcher/entry_posix.cpp |
   grep -o -E 'return (-?[0-9]+|k[A-Za-z]+);' | sed -E 's/return (.*);/\1/' | sort -u) kStillActive; do
   if [[ "$name" == k* ]]; then
     value=$(constant_value "$name")

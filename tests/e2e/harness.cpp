@@ -224,6 +224,11 @@ class LinuxLeg : public Leg {
     argv.insert(argv.end(), args.begin(), args.end());
     int status =
         RunProgram(argv, {"HOTFIX_LAUNCHER_PREFIX=" + root_.string()}, output, false, errors);
+    // Valgrind's own notes ("--PID-- ...", such as the one for a system call it does not know)
+    // are not the program's; its error reports ("==PID== ...") stay.
+    if (errors != nullptr && !options_.wrapper.empty()) {
+      *errors = std::regex_replace(*errors, std::regex("--[0-9]+-- [^\n]*\n"), "");
+    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : kNoExitStatus;
   }
   int Run(const LaunchRequest& request) override {

@@ -6,10 +6,15 @@
 //   fault_test --leg=wine --launcher=EXE --installer=EXE --reporter=EXE
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,9 +25,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <mutex>
@@ -52,6 +59,7 @@ bool ownMountNamespace = false;
 
 constexpr char kEarlierRecord[] = "an earlier run's record";
 const std::string kInheritFlag = "--inherit=";
+constexpr char kWithoutOpenat2[] = "no-openat2";  // the state of a kernel without openat2
 // A launcher run that takes longer than this hangs.
 constexpr unsigned kWatchdogSeconds = 20;
 const std::string kHead = "/norestart /log:\"c:\\tmp.log\" ";
@@ -720,41 +728,51 @@ TEST_F(Faults, LauncherStartedWithItsStreamsClosed) {
 
 // A launcher whose own folder cannot be known runs nothing: not the Installer.ini and installer
 // of an ancestor folder (a path over 259 characters, cut), nor those of the current folder, nor
-// any outside the drives. Its one record names no folder. (On Windows the module-path service's
-// own test covers a path that does not fit.)
+// any outside the drives. In a drive folder its one record names no folder. Outside the drive
+// folders (the build tree's launcher included), or when its path cannot be read at all, it has no
+// bundle: one line on standard error names the prefix, and nothing is touched, the installer log
+// included. (On Windows the module-path service's own test covers a path that does not fit.)
 TEST_F(Faults, LauncherFolderUnknown) {
   if (leg->IsWine()) GTEST_SKIP() << "Linux only: Windows starts no program over 259 characters";
   enum class Start { kPlain, kDeleted, kWithoutProc };
   const struct Case {
     const char* what;
-    std::string folder;  // below the root
+    std::string folder;  // below the root; empty: the launcher where it was built
     Start start;
+    bool outside;  // in no drive folder that the launcher can know
   } cases[] = {
       {"a path over 259 characters",
        "drive_c/hotfix/" + std::string(5, 'd') + "/" + std::string(200, 'd') + "/" +
            std::string(40, 'd'),
-       Start::kPlain},
-      {"outside the drives", "kit/kb1", Start::kPlain},
-      {"a backslash in a folder name", "drive_c/hotfix/a\\b", Start::kPlain},
-      {"a name that code page 1252 lacks", "drive_c/hotfix/\u65e5\u672c", Start::kPlain},
-      {"deleted as it starts", "drive_c/hotfix/gone", Start::kDeleted},
-      {"no /proc", "drive_c/hotfix/kb2", Start::kWithoutProc},
+       Start::kPlain, false},
+      {"outside the drives", "kit/kb1", Start::kPlain, true},
+      {"the build tree's launcher", "", Start::kPlain, true},
+      {"a backslash in a folder name", "drive_c/hotfix/a\\b", Start::kPlain, false},
+      {"a name that code page 1252 lacks", "drive_c/hotfix/\u65e5\u672c", Start::kPlain, false},
+      {"deleted as it starts", "drive_c/hotfix/gone", Start::kDeleted, false},
+      {"no /proc", "drive_c/hotfix/kb2", Start::kWithoutProc, true},
   };
+  const fs::path errors = root_.string() + "-stderr";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     // Making /proc unreadable needs root, and a sanitized launcher cannot end without /proc.
     if (c.start == Start::kWithoutProc && (geteuid() != 0 || kSanitized)) continue;
     SetUp();
     const fs::path folder = root_ / c.folder;
-    fs::create_directories(folder);
-    WriteFile(folder / "Installer.ini", Ini(""));
-    fs::copy_file(options.installer, folder / "kb1.exe", fs::copy_options::overwrite_existing);
-    const fs::path launcher = folder / "setup";
-    fs::copy_file(options.launcher, launcher, fs::copy_options::overwrite_existing);
+    fs::path launcher = options.launcher;
+    if (!c.folder.empty()) {
+      fs::create_directories(folder);
+      WriteFile(folder / "Installer.ini", Ini(""));
+      fs::copy_file(options.installer, folder / "kb1.exe", fs::copy_options::overwrite_existing);
+      launcher = folder / "setup";
+      fs::copy_file(options.launcher, launcher, fs::copy_options::overwrite_existing);
+    }
     const std::string prefix = "HOTFIX_LAUNCHER_PREFIX=" + root_.string();
     pid_t pid = fork();
     if (pid == 0) {
       putenv(const_cast<char*>(prefix.c_str()));
+      int errorFile = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (errorFile < 0 || dup2(errorFile, STDERR_FILENO) < 0) _exit(125);
       char* argv[] = {const_cast<char*>(launcher.c_str()), nullptr};
       if (c.start == Start::kWithoutProc) {
         if (unshare(CLONE_NEWNS) != 0 || mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
@@ -772,12 +790,23 @@ TEST_F(Faults, LauncherFolderUnknown) {
     waitpid(pid, &wait, 0);
     int status = WIFEXITED(wait) ? WEXITSTATUS(wait) : kNoExitStatus;
     EXPECT_EQ(status, Status(-1));
+    const std::string said = ReadFile(errors);
+    std::string expected = std::string(kEarlierRecord) + "\n";
+    if (c.outside) {
+      EXPECT_EQ(ReadFile(ScratchLog()), "stale installer log\r\n");
+      EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+      EXPECT_NE(said.find(" the prefix " + root_.string() + " (HOTFIX_LAUNCHER_PREFIX)"),
+                std::string::npos)
+          << said;
+    } else {
+      expected += "{T}N/A ,   AppName is missing from ini file.\n";
+      EXPECT_EQ(said, "");
+    }
     const std::string runLog = ReadFile(RunLog());
-    std::string expected =
-        std::string(kEarlierRecord) + "\n{T}N/A ,   AppName is missing from ini file.\n";
     EXPECT_TRUE(std::regex_match(runLog, LogPattern(expected, ""))) << runLog;
-    fs::remove_all(root_ / c.folder.substr(0, c.folder.find('/', 8)));
+    if (!c.folder.empty()) fs::remove_all(root_ / c.folder.substr(0, c.folder.find('/', 8)));
   }
+  fs::remove(errors);
 }
 
 // Symbolic links and second hard links planted at the run log's and the installer log's paths in
@@ -854,7 +883,9 @@ TEST_F(Faults, PlantedLinksAreNotFollowed) {
 // inside the prefix, as the Windows path would find it on Windows: ".." stops at a drive's or a
 // share's root, a path without a drive is on drive C, code page 1252 text names a UTF-8 folder,
 // and links (absolute or climbing) are resolved as if the prefix were the root. The patch-info
-// file itself may be a link, as Windows follows one, and so may the installer.
+// file itself may be a link, as Windows follows one, and so may the installer. Each row runs with
+// the kernel resolving the paths (openat2) and with the launcher's own walk, which it takes where
+// openat2 answers ENOSYS.
 TEST_F(Faults, PathsStayInsideThePrefix) {
   if (leg->IsWine()) GTEST_SKIP() << "Linux only: the prefix is the Linux port's";
   const struct Case {
@@ -879,31 +910,104 @@ TEST_F(Faults, PathsStayInsideThePrefix) {
       {"the patch-info file a link", R"(C:\\Srv)", "drive_c/Srv", "drive_c/Srv/server/patchinfo",
        "/store/kept", "store/kept"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    SetUp();
-    Prepare(Ini(""));
-    leg->WriteRegistry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qor\\SERVER]\r\n\"ProgramPath\"=\"" +
-                       c.programPath + "\"\r\n" + kInstalled);
-    fs::create_directories(root_ / c.folder / "server");
-    fs::create_directories(root_ / "store");
-    if (c.link != nullptr) fs::create_symlink(c.target, root_ / c.link);
-    EXPECT_EQ(leg->Run({}), 0);
-    EXPECT_EQ(ReadFile(root_ / c.patchInfo), "KB1\r\n");
-    for (const char* made : {"unc", "real", "up", "store", "drive_c/Esc", "drive_c/NoDrive",
-                             "drive_c/Qor\xc3\xa9", "drive_c/Abs", "drive_c/Up"}) {
-      fs::remove_all(root_ / made);
+  for (const char* resolution : {"", kWithoutOpenat2}) {
+    SCOPED_TRACE(resolution[0] == '\0' ? "openat2" : "walked");
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.what);
+      SetUp();
+      Prepare(Ini(""));
+      leg->WriteRegistry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qor\\SERVER]\r\n\"ProgramPath\"=\"" +
+                         c.programPath + "\"\r\n" + kInstalled);
+      fs::create_directories(root_ / c.folder / "server");
+      fs::create_directories(root_ / "store");
+      if (c.link != nullptr) fs::create_symlink(c.target, root_ / c.link);
+      EXPECT_EQ(RunInheriting(resolution), 0);
+      EXPECT_EQ(ReadFile(root_ / c.patchInfo), "KB1\r\n");
+      for (const char* made : {"unc", "real", "up", "store", "drive_c/Esc", "drive_c/NoDrive",
+                               "drive_c/Qor\xc3\xa9", "drive_c/Abs", "drive_c/Up"}) {
+        fs::remove_all(root_ / made);
+      }
     }
+    // The installer too: a link beside the launcher that names "/inside/kb1.exe" leads to the
+    // installer in the prefix's folder "inside", not to the host's.
+    SetUp();
+    Prepare(Ini("/exit:5"));
+    fs::create_directories(root_ / "inside");
+    fs::rename(Folder() / "kb1.exe", root_ / "inside/kb1.exe");
+    fs::create_symlink("/inside/kb1.exe", Folder() / "kb1.exe");
+    EXPECT_EQ(RunInheriting(resolution), 5);
+    fs::remove_all(root_ / "inside");
   }
-  // The installer too: a link beside the launcher that names "/inside/kb1.exe" leads to the
-  // installer in the prefix's folder "inside", not to the host's.
-  SetUp();
+}
+
+// Runs `argv` traced and holds the installer's start: when a child of the launcher is about to
+// execute a program, `whileHeld` runs, and then every process goes on untraced. Returns the wait
+// status of the launcher.
+int RunHoldingTheStart(const std::vector<std::string>& argv, const std::string& setting,
+                       const std::function<void()>& whileHeld) {
+  pid_t launcher = fork();
+  if (launcher == 0) {
+    ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+    raise(SIGSTOP);
+    putenv(const_cast<char*>(setting.c_str()));
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(launcher, &status, 0);
+  ptrace(PTRACE_SETOPTIONS, launcher, nullptr,
+         PTRACE_O_TRACESYSGOOD | PTRACE_O_TRACEFORK | PTRACE_O_TRACEVFORK | PTRACE_O_EXITKILL);
+  ptrace(PTRACE_SYSCALL, launcher, nullptr, nullptr);
+  bool held = false;
+  for (pid_t pid; (pid = waitpid(-1, &status, __WALL)) > 0;) {
+    if (pid == launcher && !WIFSTOPPED(status)) return status;
+    if (!WIFSTOPPED(status)) continue;
+    int signal = WSTOPSIG(status);
+    if (signal == (SIGTRAP | 0x80)) {
+      __ptrace_syscall_info info = {};
+      ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof info, &info);
+      bool starts = info.op == PTRACE_SYSCALL_INFO_ENTRY &&
+                    (info.entry.nr == SYS_execve || info.entry.nr == SYS_execveat);
+      if (!held && pid != launcher && starts) {
+        held = true;
+        whileHeld();
+      }
+    }
+    // Stops of the tracing itself (a syscall, an event, the exec's SIGTRAP, a new child's SIGSTOP)
+    // pass no signal on; any other signal is the process's own.
+    if (signal == (SIGTRAP | 0x80) || signal == SIGTRAP || signal == SIGSTOP) signal = 0;
+    ptrace(held ? PTRACE_DETACH : PTRACE_SYSCALL, pid, nullptr, signal);
+  }
+  return -1;
+}
+
+// A folder on the installer's path swapped for a link to a folder outside the prefix while the
+// start is held (the launcher has opened the installer and not yet executed it) changes nothing:
+// the file the launcher opened starts, not the program the link now leads to.
+TEST_F(Faults, FolderSwappedAtTheStartLeadsNowhereElse) {
+  if (leg->IsWine()) GTEST_SKIP() << "Linux only: the start from the opened file";
+  if (!options.wrapper.empty())
+    GTEST_SKIP() << "valgrind carries out execveat as an execve of the path /proc/self/fd names";
   Prepare(Ini("/exit:5"));
-  fs::create_directories(root_ / "inside");
-  fs::rename(Folder() / "kb1.exe", root_ / "inside/kb1.exe");
-  fs::create_symlink("/inside/kb1.exe", Folder() / "kb1.exe");
-  EXPECT_EQ(leg->Run({}), 5);
-  fs::remove_all(root_ / "inside");
+  fs::copy_file(options.launcher, Folder() / "setup", fs::copy_options::overwrite_existing);
+  const fs::path outside = root_.string() + "-outside";
+  WriteFile(outside / "kb1.exe", "#!/bin/sh\ntouch '" + (outside / "ran").string() + "'\nexit 7\n");
+  fs::permissions(outside / "kb1.exe", fs::perms::owner_all);
+  const fs::path moved = Folder().string() + "-moved";
+  int status = RunHoldingTheStart({(Folder() / "setup").string()},
+                                  "HOTFIX_LAUNCHER_PREFIX=" + root_.string(), [&] {
+                                    fs::rename(Folder(), moved);
+                                    fs::create_directory_symlink(outside, Folder());
+                                  });
+  EXPECT_TRUE(fs::is_symlink(Folder())) << "the start was never held";
+  fs::remove(Folder());
+  fs::rename(moved, Folder());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 5) << status;
+  EXPECT_FALSE(fs::exists(outside / "ran")) << "the program outside the prefix ran";
+  fs::remove_all(outside);
 }
 
 // Ends a wine run that hangs: after kWatchdogSeconds it ends every process of the wine prefix.
@@ -1199,13 +1303,29 @@ bool TakeOwnMountNamespace() {
   return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 
+// Makes openat2 answer ENOSYS from now on, to this process and every program it starts, as a
+// kernel without it does. Returns false when the filter could not be set.
+bool RefuseOpenat2() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat2, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program = {static_cast<unsigned short>(std::size(filter)), filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
 // Started as `fault_test --inherit=STATE PROGRAM ARGS...`, this program plays a parent that
 // starts PROGRAM: it sets the process state that STATE names and becomes PROGRAM, which it has
 // killed by SIGALRM after kWatchdogSeconds. STATE is a comma-separated list of chld-ignored,
-// usr1-ignored, term-blocked, fsize=BYTES (the file size limit) and umask=OCTAL.
+// usr1-ignored, term-blocked, fsize=BYTES (the file size limit), umask=OCTAL and no-openat2 (a
+// kernel without openat2).
 int InheritAndExec(const std::string& state, char** argv) {
   std::istringstream words(state);
   for (std::string word; std::getline(words, word, ',');) {
+    if (word == kWithoutOpenat2 && !RefuseOpenat2()) return 126;
     if (word == "chld-ignored") signal(SIGCHLD, SIG_IGN);
     if (word == "usr1-ignored") signal(SIGUSR1, SIG_IGN);
     if (word == "term-blocked") {

@@ -156,18 +156,20 @@ std::filesystem::path ScratchDirectory() {
   return directory;
 }
 
+void WriteProgramFile(const std::filesystem::path& file, const char* text, mode_t mode) {
+  FILE* out = std::fopen(file.c_str(), "w");
+  ASSERT_NE(out, nullptr);
+  std::fputs(text, out);
+  std::fclose(out);
+  chmod(file.c_str(), mode);
+}
+
 // Linux's reasons for a program not to start are failed starts, known before the start returns.
 TEST(CommandLineTest, UnstartableProgramsFailToStart) {
   std::filesystem::path directory = ScratchDirectory();
-  std::filesystem::path notExecutable = directory / "not-executable";
-  std::filesystem::path notAProgram = directory / "not-a-program";
-  for (const auto& file : {notExecutable, notAProgram}) {
-    FILE* out = std::fopen(file.c_str(), "w");
-    ASSERT_NE(out, nullptr);
-    std::fputs("plain text\n", out);
-    std::fclose(out);
-  }
-  chmod(notAProgram.c_str(), 0755);
+  WriteProgramFile(directory / "not-executable", "plain text\n", 0644);
+  WriteProgramFile(directory / "not-a-program", "plain text\n", 0755);
+  WriteProgramFile(directory / "no-interpreter", "#!/no/such/interpreter\n", 0755);
   struct Case {
     std::string program;
     int error;
@@ -176,6 +178,7 @@ TEST(CommandLineTest, UnstartableProgramsFailToStart) {
   const Case cases[] = {{"command_line_test_files\\missing", ENOENT},
                         {"command_line_test_files\\not-executable", EACCES},
                         {"command_line_test_files\\not-a-program", ENOEXEC},
+                        {"command_line_test_files\\no-interpreter", ENOENT},
                         {"command_line_test_files", EACCES}};
   for (const Case& c : cases) {
     errno = 0;
@@ -183,6 +186,18 @@ TEST(CommandLineTest, UnstartableProgramsFailToStart) {
         << c.program;
     EXPECT_EQ(ReadLastError(), static_cast<uint32_t>(c.error)) << c.program;
   }
+  std::filesystem::remove_all(directory);
+}
+
+// A "#!" script starts as any program does, with its arguments: its interpreter reads it by the
+// descriptor that the start keeps open across the exec for a script alone.
+TEST(CommandLineTest, StartsAScript) {
+  std::filesystem::path directory = ScratchDirectory();
+  WriteProgramFile(directory / "script", "#!/bin/sh\n[ \"$1\" = /q ] && exit 7\n", 0755);
+  ChildProcess* child =
+      StartProcess(R"(command_line_test_files\script)", R"("command_line_test_files\script" /q)");
+  ASSERT_NE(child, nullptr);
+  EXPECT_EQ(FinishTestChild(child), 7u);
   std::filesystem::remove_all(directory);
 }
 

@@ -1,9 +1,12 @@
 // Linux platform tests: points $HOTFIX_LAUNCHER_PREFIX at another folder for one scope and puts
-// back what was there before, so that the test program's own prefix outlives the test.
+// back what was there before, so that the test program's own prefix outlives the test. The opens
+// look either prefix up afresh, as a new run would, even when a test makes it anew at one path.
 #pragma once
 
 #include <cstdlib>
 #include <string>
+
+#include "platform/posix/open_file.h"
 
 class ScopedPrefix {
  public:
@@ -12,6 +15,7 @@ class ScopedPrefix {
     hadPrefix_ = saved != nullptr;
     if (hadPrefix_) saved_ = saved;
     setenv(kVariable, prefix.c_str(), 1);
+    ForgetPrefixFolder();
   }
   ~ScopedPrefix() {
     if (hadPrefix_) {
@@ -19,6 +23,7 @@ class ScopedPrefix {
     } else {
       unsetenv(kVariable);
     }
+    ForgetPrefixFolder();
   }
   ScopedPrefix(const ScopedPrefix&) = delete;
   ScopedPrefix& operator=(const ScopedPrefix&) = delete;

@@ -63,6 +63,25 @@ if [ "${1:-}" = --in-root ]; then
   [ "$(cat "$prefix/drive_c/Qor/server/patchinfo")" = $'KB5001234\r' ] ||
     fail "the patch-info file holds: $(cat -A "$prefix/drive_c/Qor/server/patchinfo")"
 
+  # The installed launcher run where it was installed (a natural first command) has no bundle: one
+  # line on standard error names the prefix, the status is 255, and nothing under the prefix
+  # changes, in the bundle's prefix and in the default one, whose last installer log is kept.
+  echo 'the last installer log' >/var/lib/hotfix-launcher/drive_c/tmp.log
+  for setting in "HOTFIX_LAUNCHER_PREFIX=$prefix" ""; do
+    where=${setting#*=}
+    where=${where:-/var/lib/hotfix-launcher}
+    before=$(find "$where" -printf '%p %y %s %T@ %C@\n' | sort)
+    status=0
+    said=$(env -u HOTFIX_LAUNCHER_PREFIX $setting /usr/lib/hotfix-launcher/hotfix-launcher --version \
+      2>&1 >/dev/null) || status=$?
+    [ "$status" -eq 255 ] || fail "the installed launcher, prefix $where: status $status"
+    [ "$(wc -l <<<"$said")" -eq 1 ] && grep -q -F "prefix $where (HOTFIX_LAUNCHER_PREFIX)" <<<"$said" ||
+      fail "the installed launcher, prefix $where, said: $said"
+    [ "$(find "$where" -printf '%p %y %s %T@ %C@\n' | sort)" = "$before" ] ||
+      fail "the installed launcher changed the prefix $where"
+  done
+  rm /var/lib/hotfix-launcher/drive_c/tmp.log
+
   # The root stays as it was: the purge takes the package and its empty drive_c.
   dpkg --purge hotfix-launcher >/dev/null
   ! dpkg-query -W hotfix-launcher >/dev/null 2>&1 || fail "hotfix-launcher is still installed"

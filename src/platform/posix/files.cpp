@@ -14,7 +14,7 @@
 // A file starts with a small buffer, which holds any one run-log record whole, and moves to a
 // large one once it has filled the small one: the run's short writes then touch little memory,
 // and the installer log's merge still reads and writes in large blocks. Writing goes through
-// platform/text_output.cpp, which writes whole lines only, each block in one write() on a file
+// platform/shared/text_output.cpp, which writes whole lines only, each block in one write() on a file
 // opened with O_APPEND, so records of launchers running at once never overwrite or split each
 // other.
 #include "platform/files.h"
@@ -34,7 +34,7 @@
 #include "platform/memory.h"
 #include "platform/posix/open_file.h"
 #include "platform/posix/paths.h"
-#include "platform/text_output.h"
+#include "platform/shared/text_output.h"
 
 namespace {
 

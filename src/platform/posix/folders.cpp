@@ -16,20 +16,6 @@
 #include "platform/posix/open_file.h"
 #include "platform/posix/paths.h"
 
-namespace {
-
-// Fills `path` with the running program's host path, by the path /proc/self/exe names rather than
-// through the link, as a program run by a tool such as valgrind is shown its own path there but
-// not its own file. Returns false when it cannot be had.
-bool ReadOwnHostPath(char* path, size_t capacity) {
-  ssize_t length = readlink("/proc/self/exe", path, capacity - 1);
-  if (length <= 0) return false;
-  path[length] = '\0';
-  return true;
-}
-
-}  // namespace
-
 FolderLookup ResolveFolder(const char* given, char* path, int capacity) {
   path[0] = '\0';
   char typed[PATH_MAX];

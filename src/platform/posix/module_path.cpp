@@ -3,7 +3,6 @@
 #include "platform/module_path.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <climits>
 #include <cstring>
@@ -14,15 +13,14 @@ void ReadModulePath(char* buffer, int capacity) {
   if (capacity <= 0) return;
   buffer[0] = '\0';
   char host[PATH_MAX];
-  ssize_t length = readlink("/proc/self/exe", host, sizeof host);
-  if (length <= 0 || static_cast<size_t>(length) >= sizeof host) return;
-  host[length] = '\0';
+  if (!ReadOwnHostPath(host, sizeof host)) return;
+  size_t length = strlen(host);
   // A launcher deleted since it started is named "<path> (deleted)": it no longer has a folder
   // of its own to read.
   static constexpr char kDeleted[] = " (deleted)";
   size_t suffix = sizeof kDeleted - 1;
   struct stat named;
-  if ((static_cast<size_t>(length) >= suffix && strcmp(host + length - suffix, kDeleted) == 0) ||
+  if ((length >= suffix && strcmp(host + length - suffix, kDeleted) == 0) ||
       stat(host, &named) != 0) {
     return;
   }

@@ -2,6 +2,8 @@
 #include "platform/posix/open_file.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,29 +23,64 @@ constexpr mode_t kOwnerReadWrite = S_IRUSR | S_IWUSR;
 
 constexpr int kMostLinks = 40;     // as the kernel allows on one path
 constexpr int kMostFolders = 128;  // folders deep below the prefix
+// openat2 answers EAGAIN when a folder was renamed while it resolved "..": it is asked again, and
+// after that many answers the path is walked instead.
+constexpr int kMostResolveAttempts = 8;
 
-// Opens `path` (a host path below the prefix) as if the prefix were the root of the file system:
-// each folder is opened through the one before it without following links, a symbolic link is
-// read and walked on from the prefix (an absolute one) or from its own folder, and ".." never
-// climbs above the prefix, so neither a link nor ".." leads out of it, whoever changes the folders
-// meanwhile. The last component is opened with `flags`; with O_NOFOLLOW a link there is refused.
-int OpenInsidePrefix(const char* path, int flags) {
-  const char* prefix = PlatformPrefix();
-  size_t prefixLength = strlen(prefix);
-  while (prefixLength > 1 && prefix[prefixLength - 1] == '/') --prefixLength;
-  if (strncmp(path, prefix, prefixLength) != 0 || path[prefixLength] != '/') {
-    errno = EXDEV;
+// The prefix's folder, opened at the first open of a run and kept for the process: every open
+// resolves from it, so the prefix's own path is looked up once. It stays the prefix's as long as
+// the prefix's text (which the host paths start with) stays the same.
+struct PrefixFolder {
+  char path[PATH_MAX];
+  int fd;
+};
+PrefixFolder prefixFolder = {"", -1};
+// Whether the kernel may resolve paths inside the prefix (openat2); false once it answered ENOSYS.
+bool kernelResolves = true;
+
+int PrefixDescriptor(const char* prefix) {
+  if (prefixFolder.fd >= 0 && strcmp(prefixFolder.path, prefix) == 0) return prefixFolder.fd;
+  ForgetPrefixFolder();
+  if (!CopyBounded(prefixFolder.path, sizeof prefixFolder.path, prefix)) {
+    errno = ENAMETOOLONG;
     return -1;
   }
+  prefixFolder.fd = open(prefix, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  return prefixFolder.fd;
+}
+
+// Opens `below` (relative to the prefix's folder `root`) as if `root` were the root of the file
+// system, links and ".." included, by the kernel's own resolution. Returns the descriptor, or -1
+// with errno set: ENOSYS or EAGAIN when the caller has to walk the path itself.
+int OpenResolvedByKernel(int root, const char* below, int flags) {
+  open_how how = {};
+  how.flags = static_cast<unsigned>(flags);
+  how.mode = (flags & O_CREAT) != 0 ? kNewFileMode : 0;
+  how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS;
+  long fd = -1;
+  for (int attempt = 0; attempt < kMostResolveAttempts; ++attempt) {
+    do {
+      fd = syscall(SYS_openat2, root, below, &how, sizeof how);
+    } while (fd < 0 && errno == EINTR);
+    if (fd >= 0 || errno != EAGAIN) break;
+  }
+  return static_cast<int>(fd);
+}
+
+// Opens `below` from the prefix's folder `root` in the same way, where the kernel cannot: each
+// folder is opened through the one before it without following links, a symbolic link is read
+// and walked on from the prefix (an absolute one) or from its own folder, and ".." never climbs
+// above the prefix, so neither a link nor ".." leads out of it, whoever changes the folders
+// meanwhile. The last component is opened with `flags`; with O_NOFOLLOW a link there is refused.
+int OpenByWalk(int root, const char* below, int flags) {
   char pending[2 * PATH_MAX];  // what is left to walk
-  if (!CopyBounded(pending, sizeof pending, path + prefixLength)) {
+  if (!CopyBounded(pending, sizeof pending, below)) {
     errno = ENAMETOOLONG;
     return -1;
   }
   int folders[kMostFolders];
   int depth = 0;
-  folders[0] = open(prefix, O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (folders[0] < 0) return -1;
+  folders[0] = root;
   int links = 0;
   int fd = -1;
   size_t at = 0;
@@ -51,7 +88,8 @@ int OpenInsidePrefix(const char* path, int flags) {
     while (pending[at] == '/') ++at;
     size_t length = strcspn(pending + at, "/");
     if (length == 0) {
-      errno = EISDIR;  // the path names a folder
+      // The path ends in a folder (after "/", "." or ".."): that folder is the file to open.
+      fd = openat(folders[depth], ".", flags | O_NOFOLLOW, kNewFileMode);
       break;
     }
     char name[NAME_MAX + 1];
@@ -121,9 +159,32 @@ int OpenInsidePrefix(const char* path, int flags) {
     }
   }
   int saved = errno;
-  while (depth >= 0) close(folders[depth--]);
+  while (depth > 0) close(folders[depth--]);
   errno = saved;
   return fd;
+}
+
+// Opens the host path `path`, which lies below the prefix, as if the prefix were the root of the
+// file system: by the kernel where it can, else by the walk, which gives the same results.
+int OpenInsidePrefix(const char* path, int flags) {
+  const char* prefix = PlatformPrefix();
+  size_t prefixLength = strlen(prefix);
+  while (prefixLength > 1 && prefix[prefixLength - 1] == '/') --prefixLength;
+  if (strncmp(path, prefix, prefixLength) != 0 || path[prefixLength] != '/') {
+    errno = EXDEV;
+    return -1;
+  }
+  int root = PrefixDescriptor(prefix);
+  if (root < 0) return -1;
+  const char* below = path + prefixLength;
+  while (*below == '/') ++below;
+  if (*below == '\0') below = ".";
+  if (kernelResolves) {
+    int fd = OpenResolvedByKernel(root, below, flags);
+    if (fd >= 0 || (errno != ENOSYS && errno != EAGAIN)) return fd;
+    kernelResolves = errno != ENOSYS;
+  }
+  return OpenByWalk(root, below, flags);
 }
 
 int OpenOnce(const char* path, int flags) {
@@ -151,7 +212,8 @@ int OpenRegularFile(const char* path, int flags, struct stat* status) {
   if (usable && created && (status->st_mode & kOwnerReadWrite) != kOwnerReadWrite) {
     fchmod(fd, (status->st_mode & 07777) | kOwnerReadWrite);
   }
-  if (usable) usable = fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0;
+  // Blocking again; F_SETFL takes only the status flags of `flags` (O_APPEND here).
+  if (usable) usable = fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
   if (!usable) {
     close(fd);
     return -1;
@@ -196,4 +258,25 @@ int ResolveInsidePrefix(const char* path, char* resolved, size_t capacity) {
   }
   resolved[length] = '\0';
   return 1;
+}
+
+int OpenProgramFile(const char* applicationPath, struct stat* status) {
+  char mapped[kMappedPathCapacity];
+  if (!MapPlatformPath(applicationPath, mapped, sizeof mapped)) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  int fd = OpenInsidePrefix(mapped, O_PATH | O_CLOEXEC);
+  if (fd >= 0 && status != nullptr && fstat(fd, status) != 0) {
+    int failure = errno;
+    close(fd);
+    errno = failure;
+    return -1;
+  }
+  return fd;
+}
+
+void ForgetPrefixFolder() {
+  if (prefixFolder.fd >= 0) close(prefixFolder.fd);
+  prefixFolder.fd = -1;
 }

@@ -26,3 +26,15 @@ unsigned char* ReadRegularFile(const char* path, size_t* size);
 /// ".." on it is resolved inside the prefix, as OpenRegularFile resolves it; returns 1, or 0 with
 /// errno set when it names nothing (or the result would not fit).
 int ResolveInsidePrefix(const char* path, char* resolved, size_t capacity);
+
+/// Opens the program file at the Windows path `applicationPath` as the installer's start opens it:
+/// mapped and resolved inside the prefix as OpenRegularFile resolves a path, a link at the end
+/// followed, but opened for neither reading nor writing (O_PATH), so that it needs no read
+/// permission and never blocks. The start executes this very descriptor; a check that reads the
+/// file's header can read it through /proc/self/fd. Fills *status when given. Returns the
+/// close-on-exec descriptor of whatever is there, or -1 with errno set when nothing is.
+int OpenProgramFile(const char* applicationPath, struct stat* status = nullptr);
+
+/// Closes the prefix's folder that every open resolves from (opened at the first open and kept),
+/// so that the next open looks the prefix up again: for a prefix made anew at the same path.
+void ForgetPrefixFolder();

@@ -1,6 +1,8 @@
 // Mapping of Windows paths onto the Linux prefix, and of the launcher's own host path back.
 #include "platform/posix/paths.h"
 
+#include <unistd.h>
+
 #include <cctype>
 #include <climits>
 #include <cstdlib>
@@ -51,6 +53,13 @@ const char* InDriveFolder(const char* hostPath, const char* prefix, char* drive)
   return rest + 8;
 }
 
+// The same for the prefix as the file system names it, links resolved, as /proc names programs;
+// `prefix` receives that name.
+const char* InPrefixDriveFolder(const char* hostPath, char (&prefix)[PATH_MAX], char* drive) {
+  return realpath(PlatformPrefix(), prefix) != nullptr ? InDriveFolder(hostPath, prefix, drive)
+                                                       : nullptr;
+}
+
 }  // namespace
 
 const char* PlatformPrefix() {
@@ -94,13 +103,26 @@ bool IsInDriveRoot(const char* mapped) {
   return rest != nullptr && rest[1] != '\0' && strchr(rest + 1, '/') == nullptr;
 }
 
+bool IsInDriveFolder(const char* hostPath) {
+  char prefix[PATH_MAX];
+  char drive;
+  return InPrefixDriveFolder(hostPath, prefix, &drive) != nullptr;
+}
+
+// By the path /proc/self/exe names rather than through the link, as a program run by a tool such
+// as valgrind is shown its own path there but not its own file.
+bool ReadOwnHostPath(char* hostPath, size_t capacity) {
+  ssize_t length = capacity > 0 ? readlink("/proc/self/exe", hostPath, capacity - 1) : -1;
+  if (length <= 0 || static_cast<size_t>(length) >= capacity - 1) return false;
+  hostPath[length] = '\0';
+  return true;
+}
+
 int WindowsPathOfHostPath(const char* hostPath, char* path, size_t capacity) {
   if (!CopyBounded(path, capacity, "")) return 0;
   char prefix[PATH_MAX];
   char drive;
-  const char* rest = realpath(PlatformPrefix(), prefix) != nullptr
-                         ? InDriveFolder(hostPath, prefix, &drive)
-                         : nullptr;
+  const char* rest = InPrefixDriveFolder(hostPath, prefix, &drive);
   if (rest == nullptr || strchr(hostPath, '\\') != nullptr ||
       !AnsiOfUtf8(rest, path + 2, capacity > 2 ? capacity - 2 : 0)) {
     return 0;

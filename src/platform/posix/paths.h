@@ -23,6 +23,13 @@ int MapPlatformPath(const char* path, char* mapped, size_t capacity);
 /// prefix; returns 1, or 0 when it lies elsewhere, holds a backslash or a character that code page
 /// 1252 lacks, or would not fit.
 int WindowsPathOfHostPath(const char* hostPath, char* path, size_t capacity);
+/// Says whether the host path lies in a drive folder of the prefix ("<prefix>/drive_x/..."), where
+/// the launcher has a Windows path of its own.
+bool IsInDriveFolder(const char* hostPath);
+/// Fills `hostPath` with the running program's host path as /proc/self/exe names it (a program
+/// deleted since it started is named "<path> (deleted)"); returns false when that cannot be read or
+/// would not fit.
+bool ReadOwnHostPath(char* hostPath, size_t capacity);
 /// Says whether a host path from MapPlatformPath names an entry in the root folder of a drive,
 /// which any user may write to on Windows.
 bool IsInDriveRoot(const char* mapped);

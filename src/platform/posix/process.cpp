@@ -1,12 +1,14 @@
 // The process service on Linux: the installer is spawned directly, never through a shell, with
-// the argument vector a Windows C runtime would make of its command line, waited for on its
-// SIGCHLD (blocked and taken with sigtimedwait, so no polling), and its end reported as an exit
-// code.
+// the argument vector a Windows C runtime would make of its command line, from the very file its
+// path led to inside the prefix (the descriptor of that open is what is executed), waited for on
+// its SIGCHLD (blocked and taken with sigtimedwait, so no polling), and its end reported as an
+// exit code.
 #include "platform/process.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,7 +20,6 @@
 #include "common/command_line.h"
 #include "platform/memory.h"
 #include "platform/posix/open_file.h"
-#include "platform/posix/paths.h"
 
 struct ChildProcess {
   pid_t pid;
@@ -46,10 +47,23 @@ char** SplitIntoVector(const char* commandLine) {
   return vector;
 }
 
-// Returns 0 with *pid set, or the reason the program could not be started. The child reports a
-// failed exec (missing file, no execute permission, not a program) through a close-on-exec pipe,
-// so a failed start is known here and never shows up as an exit code of the child.
-int Spawn(const char* program, char* const* vector, pid_t* pid) {
+// Closes every descriptor above the standard streams but the two given.
+void CloseAllBut(int one, int other) {
+  int kept[2] = {one < other ? one : other, one < other ? other : one};
+  unsigned from = STDERR_FILENO + 1;
+  for (int fd : kept) {
+    if (fd < static_cast<int>(from)) continue;
+    if (fd > static_cast<int>(from)) close_range(from, static_cast<unsigned>(fd) - 1, 0);
+    from = static_cast<unsigned>(fd) + 1;
+  }
+  close_range(from, ~0u, 0);
+}
+
+// Starts the program file open at `program` (a close-on-exec descriptor). Returns 0 with *pid
+// set, or the reason the program could not be started. The child reports a failed exec (no
+// execute permission, not a program) through a close-on-exec pipe, so a failed start is known
+// here and never shows up as an exit code of the child.
+int Spawn(int program, char* const* vector, pid_t* pid) {
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) return errno;
   // vfork spares copying the launcher's page tables; the child only makes system calls before it
@@ -71,15 +85,20 @@ int Spawn(const char* program, char* const* vector, pid_t* pid) {
     // Like a Windows child that inherits no handles, the installer keeps only the standard
     // streams; and it starts as a fresh process does, whatever the launcher inherited or set for
     // itself: every signal at its default disposition and none blocked.
-    close_range(STDERR_FILENO + 1, static_cast<unsigned>(report[1]) - 1, 0);
-    close_range(static_cast<unsigned>(report[1]) + 1, ~0u, 0);
+    CloseAllBut(report[1], program);
     struct sigaction defaultAction = {};
     defaultAction.sa_handler = SIG_DFL;
     for (int signal = 1; signal < NSIG; ++signal) sigaction(signal, &defaultAction, nullptr);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    execv(program, vector);
+    fexecve(program, vector, environ);
+    // A script's interpreter reads it as /dev/fd/N, which a close-on-exec descriptor does not
+    // outlive (the kernel then refuses with ENOENT): only a script keeps the descriptor across.
+    if (errno == ENOENT) {
+      fcntl(program, F_SETFD, 0);
+      fexecve(program, vector, environ);
+    }
     int failure = errno;
     ssize_t written = write(report[1], &failure, sizeof failure);
     _exit(written == sizeof failure ? 127 : 126);
@@ -123,18 +142,15 @@ timespec RemainingUntil(const timespec& deadline) {
 }  // namespace
 
 ChildProcess* StartProcess(const char* applicationPath, const char* commandLine) {
-  // The program is started by the host path its Windows path leads to inside the prefix, links
-  // included, so that no link leads out of it.
-  char mapped[kMappedPathCapacity];
-  char program[kMappedPathCapacity];
-  if (!MapPlatformPath(applicationPath, mapped, sizeof mapped)) {
-    errno = ENAMETOOLONG;
-    return nullptr;
-  }
-  if (!ResolveInsidePrefix(mapped, program, sizeof program)) return nullptr;
+  // The file the Windows path leads to inside the prefix, links included, is opened once and that
+  // descriptor is executed: no folder renamed or replaced by a link after the open can lead the
+  // start to another file, let alone out of the prefix.
+  int program = OpenProgramFile(applicationPath);
+  if (program < 0) return nullptr;
   auto* child = static_cast<ChildProcess*>(AllocateBuffer(sizeof(ChildProcess)));
   char** vector = SplitIntoVector(commandLine);
   if (child == nullptr || vector == nullptr) {
+    close(program);
     ReleaseBuffer(vector);
     ReleaseBuffer(child);
     errno = ENOMEM;
@@ -146,6 +162,7 @@ ChildProcess* StartProcess(const char* applicationPath, const char* commandLine)
   sigaddset(&childSignal, SIGCHLD);
   sigprocmask(SIG_BLOCK, &childSignal, &child->callerMask);
   int failure = Spawn(program, vector, &child->pid);
+  close(program);
   ReleaseBuffer(vector);
   if (failure != 0) {
     sigprocmask(SIG_SETMASK, &child->callerMask, nullptr);
@@ -157,15 +174,17 @@ ChildProcess* StartProcess(const char* applicationPath, const char* commandLine)
 }
 
 ProgramFile InspectProgramFile(const char* applicationPath) {
-  char mapped[kMappedPathCapacity];
-  char program[kMappedPathCapacity];
   struct stat status;
-  if (!MapPlatformPath(applicationPath, mapped, sizeof mapped) ||
-      !ResolveInsidePrefix(mapped, program, sizeof program) || stat(program, &status) != 0) {
-    return ProgramFile::kMissing;
-  }
-  if (!S_ISREG(status.st_mode)) return ProgramFile::kNotRegular;
-  return access(program, X_OK) == 0 ? ProgramFile::kProgram : ProgramFile::kNotExecutable;
+  int program = OpenProgramFile(applicationPath, &status);
+  if (program < 0) return ProgramFile::kMissing;
+  // The execute permission of the file open, by the link to it that /proc keeps.
+  char opened[32];
+  snprintf(opened, sizeof opened, "/proc/self/fd/%d", program);
+  ProgramFile found = !S_ISREG(status.st_mode)    ? ProgramFile::kNotRegular
+                      : access(opened, X_OK) == 0 ? ProgramFile::kProgram
+                                                  : ProgramFile::kNotExecutable;
+  close(program);
+  return found;
 }
 
 InstallationActivity ReadInstallationActivity() { return InstallationActivity::kNotChecked; }

@@ -1,7 +1,7 @@
 // Text files: read through the C runtime's own text-mode streams, written through a handle of our
-// own with the text-mode conversion of platform/text_output.cpp, so that each record reaches the
-// file in one write. Every file is opened with sharing for other readers and writers, and only a
-// disk file is used; in a drive's root folder, no link and no file with a second name.
+// own with the text-mode conversion of platform/shared/text_output.cpp, so that each record reaches
+// the file in one write. Every file is opened with sharing for other readers and writers, and only
+// a disk file is used; in a drive's root folder, no link and no file with a second name.
 //
 // The C runtime's append mode moves to the end and then writes, and its text mode writes in
 // pieces of about 1 KB: launchers running at once lost and overwrote each other's records. A
@@ -19,7 +19,7 @@
 #include <cstring>
 
 #include "platform/memory.h"
-#include "platform/text_output.h"
+#include "platform/shared/text_output.h"
 
 namespace {
 

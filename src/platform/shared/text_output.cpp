@@ -1,7 +1,7 @@
 // The write side of the text files, the same on every platform but for the system's write call.
 // Whole lines go out in large blocks, so that a long merge costs few writes; only a line longer
 // than the whole large buffer goes out in pieces.
-#include "platform/text_output.h"
+#include "platform/shared/text_output.h"
 
 #include <cstring>
 
