@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "check/check.h"
-#include "fake/fake_platform.h"
+#include "platform/fake/fake_platform.h"
 #include "fuzz_input.h"
 
 namespace {
