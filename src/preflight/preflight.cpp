@@ -118,6 +118,8 @@ void SplitRecords(PreflightReport* report) {
   report->checked = 1;
   CopyRecords(all, next, all.count,
               report->installed ? &report->patchInfoRecords : &report->checkRecords);
+  // What the check and what follows it write depends on what the installer does meanwhile.
+  report->runRecords.count = next;
 }
 
 // The check's key, the first the run opens; the check passed when the run went on to read where

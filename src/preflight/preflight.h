@@ -75,7 +75,8 @@ struct PreflightReport {
   DryReason settingsReason;
   int settingsLoaded = 0;
 
-  // The records the run writes, in order, and each step's share of them.
+  // The records the run writes up to its check, in order (what the check and the patch-info
+  // record write depends on what the installer does), and each step's share of all it writes.
   RecordList runRecords;
   RecordList settingsRecords;
   RecordList installerRecords;

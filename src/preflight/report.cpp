@@ -491,7 +491,8 @@ void PrintTextReport(const PreflightReport& report, int status, const ReportOutp
   } else {
     PutText(out, "free space: not known\n");
   }
-  PutFormatted(out, "records the launcher would write, in order: %d\n", report.runRecords.count);
+  PutFormatted(out, "records the launcher would write up to its check, in order: %d\n",
+               report.runRecords.count);
   PrintRecords(report.runRecords, out);
   for (int i = 0; i < report.unknownCount; ++i) {
     PutFormatted(out, "unknown: %s (%s)\n", report.unknowns[i].item,
