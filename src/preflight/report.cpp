@@ -402,9 +402,9 @@ void WritePatchInfoJson(JsonWriter* json, const PreflightReport& report) {
   OpenJsonObject(json, "patch_info");
   bool unused = report.patchInfo == PatchInfoLocation::kUnused;
   bool keysUnknown = report.patchInfoKeys == Lookup::kUnknown;
-  WriteFinding(json, "path", unused ? nullptr : report.patchInfoPath.text,
-               keysUnknown ? report.patchInfoKeysReason.text : nullptr);
+  WriteJsonText(json, "path", unused ? nullptr : report.patchInfoPath.text);
   WriteHostPath(json, report.patchInfoHostPath);
+  WriteJsonText(json, "path_reason", keysUnknown ? report.patchInfoKeysReason.text : nullptr);
   const char* access = PatchInfoAccessName(report);
   bool explained = !unused && report.patchInfoAccess != FileAccess::kOpens &&
                    report.patchInfoAccess != FileAccess::kWouldCreate;

@@ -313,6 +313,18 @@ std::vector<Scenario> MakeScenarios() {
   // Linux only: a launcher that is a link to the installed one runs from outside the prefix, where
   // it touches nothing; a dangling patch-info link, which wine does not show as one; and a
   // launcher folder whose Windows path passes 259 characters, where Windows starts no program.
+  for (bool found : {true, false}) {
+    list.push_back({.name = found ? "installer_script" : "installer_script_interpreter_missing",
+                    .legs = Legs::kLinuxOnly,
+                    .ini = Ini(""),
+                    .installerBytes = found ? "#!/bin/sh\nexit 0\n" : "#!/missing/sh\nexit 0\n",
+                    .status = found ? 0 : -1,
+                    .runLog = Banner(kHead) +
+                              (found ? "" : Record("Failed to create process") +
+                                                Record("{DIR}kb1.exe") +
+                                                Record("\"{DIR}kb1.exe\" " + kHead)) +
+                              kKeyMissing});
+  }
   list.push_back({.name = "launcher_link_outside_prefix",
                   .legs = Legs::kLinuxOnly,
                   .ini = Ini(""),
