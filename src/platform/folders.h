@@ -30,9 +30,10 @@ struct ProgramList {
 
 /// Lists the launchers in `folder` (a platform path ending in a separator): the files in it that
 /// carry the launcher's mark (the build puts one into each of the project's programs: on Windows
-/// the InternalName of its version resource, on Linux an ELF note) and that this user may run (on Linux, regular files this user may
-/// execute, links followed). A preflight, which carries a mark of its own, and every other file are
-/// left out, whatever their names. Returns 1, or 0 when the folder cannot be listed.
+/// the InternalName of its version resource, on Linux an ELF note) and that this user may run (on
+/// Linux, regular files this user may execute, links followed). A preflight, which carries a mark
+/// of its own, and every other file are left out, whatever their names. Returns 1, or 0 when the
+/// folder cannot be listed.
 int ListLaunchers(const char* folder, ProgramList* list);
 
 enum class LauncherPlace {

@@ -61,8 +61,8 @@ int FindLauncher(const char* folder, FixedText<kPathCapacity>* launcherFile) {
     AppendBounded(candidates, sizeof candidates, launchers.names[i].text);
   }
   if (launchers.count > shown) AppendBounded(candidates, sizeof candidates, ", ...");
-  fprintf(stderr, "%s: more than one launcher in %s: %s; name one with --launcher NAME\n",
-          kProgram, folder, candidates);
+  fprintf(stderr, "%s: more than one launcher in %s: %s; name one with --launcher NAME\n", kProgram,
+          folder, candidates);
   return Finish(stderr, kPreflightUsage);
 }
 

@@ -4,8 +4,6 @@
 
 #include <cstring>
 
-#include "check/check.h"
-#include "platform/profile.h"
 #include "platform/registry.h"
 #include "runlog/runlog.h"
 
@@ -14,7 +12,10 @@ const char* const kSettingKeys[kSettingCount] = {"AppName",    "DaziveID",    "M
 
 namespace {
 
-constexpr int kRunParams = 5;  // the optional key, last in kSettingKeys
+// Places in kSettingKeys.
+constexpr int kAppName = 0;
+constexpr int kPatchId = 1;
+constexpr int kRunParams = 5;
 
 const DryEvent& EventAt(int index) { return DryRunJournal().events[index]; }
 
@@ -75,10 +76,9 @@ void ReadSettings(int runEvents, PreflightReport* report) {
 void ReadInstaller(const PreflightRequest& request, PreflightReport* report) {
   const char* extraSwitches = report->settingValues[kRunParams].text;
   AssembleInstallerArguments(extraSwitches, request.commandTail, &report->arguments);
-  report->argumentsLength =
-      static_cast<int>(strlen(kInstallerArgumentsHead) + strlen(kInstallerLogPath) + 2 +
-                       strlen(extraSwitches) + (extraSwitches[0] != '\0' ? 1 : 0) +
-                       strlen(request.commandTail));
+  report->argumentsLength = static_cast<int>(
+      strlen(kInstallerArgumentsHead) + strlen(kInstallerLogPath) + 2 + strlen(extraSwitches) +
+      (extraSwitches[0] != '\0' ? 1 : 0) + strlen(request.commandTail));
   const DryStart& start = DryRunJournal().start;
   if (start.attempted) {
     report->start = &start;
@@ -87,8 +87,8 @@ void ReadInstaller(const PreflightRequest& request, PreflightReport* report) {
     CopyText(&report->commandLine, start.commandLine.text);
   } else {
     LaunchText unused;
-    ComposeInstallerCommand(report->location.directory.text,
-                            report->settingValues[0].text, "", &report->installerPath, &unused);
+    ComposeInstallerCommand(report->location.directory.text, report->settingValues[kAppName].text,
+                            "", &report->installerPath, &unused);
   }
 }
 
@@ -171,7 +171,7 @@ void ReadPatchInfo(int runEvents, int located, PreflightReport* report) {
   report->patchInfo = LocatePatchInfoFile(&report->patchInfoPath);
   if (!report->installed) {
     RecordPatchInfo(report->location.directory.text, report->location.name.text,
-                    report->settingValues[1].text);
+                    report->settingValues[kPatchId].text);
     TakeRecords(report->settingsLoaded ? &report->patchInfoRecords : nullptr);
   }
   // Its keys as the run read them, or as the reads just made did.
@@ -195,8 +195,8 @@ void ReadPatchInfo(int runEvents, int located, PreflightReport* report) {
   report->patchInfoAccess = open->access;
   report->patchInfoReason = open->reason;
   if (report->settingsLoaded) {
-    report->patchIdRecord = FindPatchId(report->patchInfoPath.text, report->settingValues[1].text,
-                                        &report->patchIdReason);
+    report->patchIdRecord = FindPatchId(
+        report->patchInfoPath.text, report->settingValues[kPatchId].text, &report->patchIdReason);
   }
 }
 
@@ -205,10 +205,9 @@ void ReadPatchInfo(int runEvents, int located, PreflightReport* report) {
 void ReadLogs(int runEvents, PreflightReport* report) {
   const DryEvent* append = FindFileOpen(runEvents, kRunLogPath, TextFileMode::kAppend);
   const DryEvent* atEnd = FindFileOpen(runEvents, kRunLogPath, TextFileMode::kWriteAtEnd);
-  const DryEvent* used = append != nullptr && append->access == FileAccess::kCannotOpen &&
-                                 atEnd != nullptr
-                             ? atEnd
-                             : append;
+  const DryEvent* used =
+      append != nullptr && append->access == FileAccess::kCannotOpen && atEnd != nullptr ? atEnd
+                                                                                         : append;
   if (used != nullptr) {
     report->runLogProbed = 1;
     report->runLogAccess = used->access;
@@ -234,7 +233,8 @@ Lookup LookUpMarker(const char* path, const char* value, DryReason* reason) {
   }
   uint32_t type = 0;
   uint32_t size = 0;
-  bool found = value == nullptr || (QueryRegistryValue(key, value, &type, nullptr, &size) && size > 0);
+  bool found =
+      value == nullptr || (QueryRegistryValue(key, value, &type, nullptr, &size) && size > 0);
   CloseRegistryKey(key);
   return found ? Lookup::kFound : Lookup::kAbsent;
 }
@@ -253,10 +253,10 @@ void ListUnknowns(PreflightReport* report) {
   NoteUnknown(report, r.checkKey == Lookup::kUnknown, "check.installed", r.checkReason);
   NoteUnknown(report, r.patchInfoKeys == Lookup::kUnknown, "patch_info.path",
               r.patchInfoKeysReason);
-  NoteUnknown(report,
-              r.patchInfo == PatchInfoLocation::kLocated &&
-                  r.patchInfoAccess == FileAccess::kUnknown,
-              "patch_info.access", r.patchInfoReason);
+  NoteUnknown(
+      report,
+      r.patchInfo == PatchInfoLocation::kLocated && r.patchInfoAccess == FileAccess::kUnknown,
+      "patch_info.access", r.patchInfoReason);
   NoteUnknown(report, r.patchIdRecord == PatchIdRecord::kUnknown, "patch_info.holds_patch_id",
               r.patchIdReason);
   NoteUnknown(report, r.runLogProbed && r.runLogAccess == FileAccess::kUnknown, "run_log.access",
@@ -315,8 +315,7 @@ int PatchIdRecorded(const PreflightReport& report) {
 }
 
 Lookup RebootPending(const PreflightReport& report) {
-  Lookup markers[] = {report.cbsRebootPending, report.updateRebootRequired,
-                      report.renamesPending};
+  Lookup markers[] = {report.cbsRebootPending, report.updateRebootRequired, report.renamesPending};
   Lookup pending = Lookup::kAbsent;
   for (Lookup marker : markers) {
     if (marker == Lookup::kFound) return Lookup::kFound;

@@ -348,7 +348,9 @@ void WriteInstallerJson(JsonWriter* json, const PreflightReport& report) {
   bool starts = report.start != nullptr && report.installer == ProgramCheck::kStarts;
   const char* notReached = "the run stops before it starts the installer";
   WriteFinding(json, "file", ProgramCheckName(report),
-               report.start == nullptr ? notReached : starts ? nullptr : report.start->reason.text);
+               report.start == nullptr ? notReached
+               : starts                ? nullptr
+                                       : report.start->reason.text);
   bool fails = report.start != nullptr && !starts && report.installer != ProgramCheck::kUnknown;
   if (fails) {
     WriteJsonNumber(json, "start_error_code", report.start->error);
@@ -417,9 +419,9 @@ void WritePatchInfoJson(JsonWriter* json, const PreflightReport& report) {
       break;
     case PatchIdRecord::kUnknown:
     case PatchIdRecord::kNotRead:
-      WriteFinding(json, "holds_patch_id", nullptr,
-                   report.patchIdRecord == PatchIdRecord::kUnknown ? report.patchIdReason.text
-                                                                   : nullptr);
+      WriteFinding(
+          json, "holds_patch_id", nullptr,
+          report.patchIdRecord == PatchIdRecord::kUnknown ? report.patchIdReason.text : nullptr);
       break;
   }
   WriteRecords(json, report.patchInfoRecords);
@@ -434,7 +436,9 @@ void WriteLogJson(JsonWriter* json, const char* key, const char* path, const Hos
   WriteHostPath(json, hostPath);
   bool explained = access == FileAccess::kCannotOpen || access == FileAccess::kUnknown;
   WriteFinding(json, "access", probed ? AccessName(access) : nullptr,
-               !probed ? kNotRun : explained ? reason.text : nullptr);
+               !probed     ? kNotRun
+               : explained ? reason.text
+                           : nullptr);
   if (records != nullptr) WriteRecords(json, *records);
   CloseJsonObject(json);
 }
@@ -461,8 +465,7 @@ void WriteRebootJson(JsonWriter* json, const PreflightReport& report) {
   }
   WriteMarker(json, "reboot_pending_key", report.cbsRebootPending, report.cbsReason);
   WriteMarker(json, "reboot_required_key", report.updateRebootRequired, report.updateReason);
-  WriteMarker(json, "pending_file_rename_operations", report.renamesPending,
-              report.renamesReason);
+  WriteMarker(json, "pending_file_rename_operations", report.renamesPending, report.renamesReason);
   CloseJsonObject(json);
 }
 

@@ -60,17 +60,17 @@ void ExpectPredicted(const Json& report, int launcherStatus, const std::string& 
   std::vector<std::string> written = RunRecords(runLog);
   size_t next = 0;
   for (const Json& record : report["run_log"]["records"]) {
-    std::string text = record["who"].get<std::string>() + ", " + record["where"].get<std::string>() +
-                       " " + record["what"].get<std::string>() + " " +
-                       record["message"].get<std::string>();
+    std::string text =
+        record["who"].get<std::string>() + ", " + record["where"].get<std::string>() + " " +
+        record["what"].get<std::string>() + " " + record["message"].get<std::string>();
     while (next < written.size() && written[next] != text) ++next;
     EXPECT_LT(next, written.size()) << "predicted, not written: " << text;
     if (next < written.size()) ++next;
   }
   bool launched = Holds(written, "*******  Installing");
   bool startFailed = Holds(written, " Failed to create process");
-  bool failurePredicted = report["installer"].is_object() &&
-                          !report["installer"]["start_error_code"].is_null();
+  bool failurePredicted =
+      report["installer"].is_object() && !report["installer"]["start_error_code"].is_null();
   switch (report["status"].get<int>()) {
     case 1:
       EXPECT_TRUE(!launched || startFailed) << "status 1, yet the installer started";
@@ -107,15 +107,16 @@ void Prepare(const Scenario& scenario) {
     } else {
       WriteFile(installer, scenario.installerBytes);
     }
-    fs::permissions(installer, scenario.installerExecutable ? fs::perms::owner_all
-                                                            : fs::perms::owner_read);
+    fs::permissions(installer,
+                    scenario.installerExecutable ? fs::perms::owner_all : fs::perms::owner_read);
   }
   if (scenario.otherPrograms) {
     // A program beside the installer, and a copy of the preflight: neither is the launcher.
     fs::copy_file(options.installer, folder / "helper.exe");
     leg->PlacePreflight(true);
   }
-  if (!scenario.installerLog.empty()) WriteFile(folder / "installer-log.bin", scenario.installerLog);
+  if (!scenario.installerLog.empty())
+    WriteFile(folder / "installer-log.bin", scenario.installerLog);
   for (const std::string& made : scenario.folders) fs::create_directories(root / made);
   for (const auto& [path, target] : scenario.links) fs::create_symlink(target, root / path);
   if (!scenario.earlierPatchInfo.empty()) {
@@ -159,7 +160,8 @@ TEST_P(Scenarios, PreflightPredictsRunLogPatchInfoAndExitStatus) {
   bool installerRan = scenario.runLog.find("*******  Installing") != std::string::npos &&
                       scenario.runLog.find("Failed to create process") == std::string::npos;
   if (!installerRan) {
-    EXPECT_EQ(ReadFile(root / "drive_c/tmp.log"), scenario.launcherOutside ? "stale installer log\r\n" : "")
+    EXPECT_EQ(ReadFile(root / "drive_c/tmp.log"),
+              scenario.launcherOutside ? "stale installer log\r\n" : "")
         << "the installer log was not emptied, or emptied by a launcher that touches nothing";
   }
   if (!scenario.patchInfoPath.empty()) {

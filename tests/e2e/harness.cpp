@@ -101,8 +101,8 @@ int RunProgram(const std::vector<std::string>& argv, const std::vector<std::stri
       for (int fd = 0; fd <= 2; ++fd) close(fd);
     } else {
       int out = streams == Streams::kFullOutput ? open("/dev/full", O_WRONLY)
-                : capture != nullptr           ? fileno(capture)
-                                               : open("/dev/null", O_WRONLY);
+                : capture != nullptr            ? fileno(capture)
+                                                : open("/dev/null", O_WRONLY);
       dup2(out, 1);
       if (errorCapture != nullptr) dup2(fileno(errorCapture), 2);
     }

@@ -285,19 +285,20 @@ std::vector<Scenario> MakeScenarios() {
                   .status = -1,
                   .runLog = Record("N/A ", "AppName is missing from ini file.")});
   for (const char* name : {".\\kb1.exe", "./kb1.exe", "x\\..\\kb1.exe"}) {
-    list.push_back({.name = name[0] == 'x' ? "appname_through_parent" : name[1] == '/'
-                                                                     ? "appname_dot_slash"
-                                                                     : "appname_dot_backslash",
-                    .ini = Ini("", "1", name),
-                    .status = 0,
-                    .runLog = Banner(kHead, name) + kKeyMissing + "installer arguments: " + kArgs +
-                              "\n\n"});
+    list.push_back(
+        {.name = name[0] == 'x'   ? "appname_through_parent"
+                 : name[1] == '/' ? "appname_dot_slash"
+                                  : "appname_dot_backslash",
+         .ini = Ini("", "1", name),
+         .status = 0,
+         .runLog = Banner(kHead, name) + kKeyMissing + "installer arguments: " + kArgs + "\n\n"});
   }
-  list.push_back({.name = "bundle_with_other_programs",
-                  .ini = Ini(""),
-                  .otherPrograms = true,
-                  .status = 0,
-                  .runLog = Banner(kHead) + kKeyMissing + "installer arguments: " + kArgs + "\n\n"});
+  list.push_back(
+      {.name = "bundle_with_other_programs",
+       .ini = Ini(""),
+       .otherPrograms = true,
+       .status = 0,
+       .runLog = Banner(kHead) + kKeyMissing + "installer arguments: " + kArgs + "\n\n"});
   list.push_back({.name = "installer_not_a_program",
                   .ini = Ini(""),
                   .installerBytes = "<html><body>404 Not Found</body></html>\r\n",
@@ -305,11 +306,12 @@ std::vector<Scenario> MakeScenarios() {
                   .runLog = Banner(kHead) + Record("Failed to create process") +
                             Record("{DIR}kb1.exe") + Record("\"{DIR}kb1.exe\" " + kHead) +
                             kKeyMissing});
-  list.push_back({.name = "reboot_pending",
-                  .ini = Ini(""),
-                  .systemRegistry = "[" + kRebootPendingKey + "]\r\n",
-                  .status = 0,
-                  .runLog = Banner(kHead) + kKeyMissing + "installer arguments: " + kArgs + "\n\n"});
+  list.push_back(
+      {.name = "reboot_pending",
+       .ini = Ini(""),
+       .systemRegistry = "[" + kRebootPendingKey + "]\r\n",
+       .status = 0,
+       .runLog = Banner(kHead) + kKeyMissing + "installer arguments: " + kArgs + "\n\n"});
   // Linux only: a launcher that is a link to the installed one runs from outside the prefix, where
   // it touches nothing; a dangling patch-info link, which wine does not show as one; and a
   // launcher folder whose Windows path passes 259 characters, where Windows starts no program.
@@ -320,9 +322,9 @@ std::vector<Scenario> MakeScenarios() {
                     .installerBytes = found ? "#!/bin/sh\nexit 0\n" : "#!/missing/sh\nexit 0\n",
                     .status = found ? 0 : -1,
                     .runLog = Banner(kHead) +
-                              (found ? "" : Record("Failed to create process") +
-                                                Record("{DIR}kb1.exe") +
-                                                Record("\"{DIR}kb1.exe\" " + kHead)) +
+                              (found ? ""
+                                     : Record("Failed to create process") + Record("{DIR}kb1.exe") +
+                                           Record("\"{DIR}kb1.exe\" " + kHead)) +
                               kKeyMissing});
   }
   list.push_back({.name = "launcher_link_outside_prefix",

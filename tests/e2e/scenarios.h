@@ -21,12 +21,12 @@ struct Scenario {
   std::string installerLog;
   bool installerPresent = true;
   bool installerExecutable = true;
-  std::string installerBytes;  // the installer file's bytes; empty: the example installer
-  bool otherPrograms = false;  // another program and a copy of the preflight in the bundle
+  std::string installerBytes;    // the installer file's bytes; empty: the example installer
+  bool otherPrograms = false;    // another program and a copy of the preflight in the bundle
   bool launcherOutside = false;  // Linux: the bundle's launcher is a link to one outside the prefix
   std::string folder;            // Linux: the launcher's folder below the root, when not the usual
   std::vector<std::pair<std::string, std::string>> links;  // below the root: path, target
-  std::vector<std::string> tail;     // the launcher's arguments
+  std::vector<std::string> tail;                           // the launcher's arguments
   std::string windowsCommandLine;    // a whole command line instead, on Windows only
   std::vector<std::string> folders;  // folders below the root to make, e.g. "drive_c/Srv/server"
   std::string earlierPatchInfo;      // patch-info file content before the run

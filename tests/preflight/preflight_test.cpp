@@ -52,16 +52,16 @@ struct Row {
   int status;
   std::vector<std::pair<std::string, Json>> expect;  // JSON pointer, value
   std::string ini = Ini();
-  std::string registry;        // the launcher's view
-  std::string systemRegistry;  // the system view
+  std::string registry;          // the launcher's view
+  std::string systemRegistry;    // the system view
   bool installerFolder = false;  // the installer is a folder
   std::vector<std::string> args = {"--json", "{BUNDLE}"};
   bool besideLauncher = false;
   bool secondLauncher = false;  // a copy of the launcher named "other" in its folder
   std::string patchInfo;        // drive_c/Srv/server/patchinfo's bytes, when given
   std::vector<std::pair<std::string, std::string>> links;  // below the root: path, target
-  std::string text;   // the standard output of a run without --json holds this
-  std::string error;  // a usage error's one line holds this
+  std::string text;         // the standard output of a run without --json holds this
+  std::string error;        // a usage error's one line holds this
   bool fullOutput = false;  // the standard output cannot be written
   bool asNobody = false;    // Linux: the preflight runs as nobody and HKLM.reg is root's alone
   bool linuxOnly = false;
@@ -85,7 +85,8 @@ std::vector<Row> Rows() {
                   {"/installer/arguments_length", 44},
                   {"/check/installed", false},
                   {"/check/records/1/message", "SOFTWARE\\ExampleHotfix"},
-                  {"/run_log/records/1/message", "/norestart /log:\"c:\\tmp.log\" /quiet /x \"a b\""},
+                  {"/run_log/records/1/message",
+                   "/norestart /log:\"c:\\tmp.log\" /quiet /x \"a b\""},
                   {"/patch_info/access", "not used"},
                   {"/unknown", none}},
        .args = {"--json", "--", "/x", "a b"},
@@ -123,7 +124,8 @@ std::vector<Row> Rows() {
                   {"/run_log/access", "cannot be opened"}},
        .registry = kProgramPath,
        .patchInfo = "KB0\r\n",
-       .links = {{"drive_c/Srv", "hotfix/Srv"}, {"drive_c/QOR_Updates_InstallOS.log", "/elsewhere"}},
+       .links = {{"drive_c/Srv", "hotfix/Srv"},
+                 {"drive_c/QOR_Updates_InstallOS.log", "/elsewhere"}},
        .linuxOnly = true},
       {.name = "settings_missing",
        .status = 1,

@@ -109,7 +109,7 @@ RegistryKey* OpenMachineKey(const char* path, RegistryView view) {
   uint32_t error = ReadLastError();
   if (DryEvent* event = NoteEvent(DryEventKind::kKeyOpen, path)) {
     event->view = view;
-    event->lookup = key != nullptr          ? Lookup::kFound
+    event->lookup = key != nullptr              ? Lookup::kFound
                     : ErrorLeavesUnknown(error) ? Lookup::kUnknown
                                                 : Lookup::kAbsent;
     if (key == nullptr) {

@@ -14,14 +14,12 @@
 // A file starts with a small buffer, which holds any one run-log record whole, and moves to a
 // large one once it has filled the small one: the run's short writes then touch little memory,
 // and the installer log's merge still reads and writes in large blocks. Writing goes through
-// platform/shared/text_output.cpp, which writes whole lines only, each block in one write() on a file
-// opened with O_APPEND, so records of launchers running at once never overwrite or split each
+// platform/shared/text_output.cpp, which writes whole lines only, each block in one write() on a
+// file opened with O_APPEND, so records of launchers running at once never overwrite or split each
 // other.
 //
 // Opening a file to write, which creates, empties or moves to its end, is the launcher's alone
 // (open_text_file.cpp); what follows the open is shared with the dry platform, which only reads.
-#include "platform/posix/text_file.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,6 +34,7 @@
 #include "platform/memory.h"
 #include "platform/posix/open_file.h"
 #include "platform/posix/paths.h"
+#include "platform/posix/text_file.h"
 #include "platform/shared/text_output.h"
 
 namespace {

@@ -63,7 +63,8 @@ bool CarriesMark(int fd, const char* mark) {
     if (segment.p_type != PT_NOTE || segment.p_filesz > 4096) continue;
     unsigned char notes[4096];
     size_t size = segment.p_filesz;
-    if (pread(fd, notes, size, static_cast<off_t>(segment.p_offset)) == static_cast<ssize_t>(size) &&
+    if (pread(fd, notes, size, static_cast<off_t>(segment.p_offset)) ==
+            static_cast<ssize_t>(size) &&
         NotesHold(notes, size, mark)) {
       return true;
     }

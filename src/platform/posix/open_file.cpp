@@ -211,11 +211,11 @@ int OpenRegularFile(const char* path, int flags, struct stat* status) {
   if (status == nullptr) status = &own;
   bool usable = fstat(fd, status) == 0;
   // Anything but a regular file is refused with an errno that says what it is.
-  int failure = !usable                      ? errno
-                : S_ISDIR(status->st_mode)   ? EISDIR
-                : S_ISLNK(status->st_mode)   ? ELOOP
-                : !S_ISREG(status->st_mode)  ? ENXIO
-                                             : 0;
+  int failure = !usable                     ? errno
+                : S_ISDIR(status->st_mode)  ? EISDIR
+                : S_ISLNK(status->st_mode)  ? ELOOP
+                : !S_ISREG(status->st_mode) ? ENXIO
+                                            : 0;
   usable = failure == 0;
   // Should this fail, the file is still the launcher's to use for this run.
   if (usable && created && (status->st_mode & kOwnerReadWrite) != kOwnerReadWrite) {

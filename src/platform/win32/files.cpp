@@ -12,8 +12,6 @@
 //
 // Opening a file to write, which creates, empties or moves to its end, is the launcher's alone
 // (open_text_file.cpp); what follows the open is shared with the dry platform, which only reads.
-#include "platform/win32/text_file.h"
-
 #include <fcntl.h>
 #include <io.h>
 
@@ -22,6 +20,7 @@
 
 #include "platform/memory.h"
 #include "platform/shared/text_output.h"
+#include "platform/win32/text_file.h"
 
 namespace {
 

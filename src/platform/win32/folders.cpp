@@ -83,8 +83,7 @@ bool HoldsInternalName(const unsigned char* start, size_t size, const char* mark
   for (const unsigned char* at = strings.children; at < strings.end;) {
     if (!ReadBlock(start, at, strings.end, &table)) return false;
     VersionBlock name;
-    if (FindChild(start, table, "InternalName", &name) &&
-        SameText(name.value, name.end, mark)) {
+    if (FindChild(start, table, "InternalName", &name) && SameText(name.value, name.end, mark)) {
       return true;
     }
     at = Aligned(start, table.end);

@@ -24,7 +24,7 @@ constexpr int kMostLinks = 40;  // as the kernel follows on one path
 FileAccess Failed(int failure, DryReason* reason) {
   DescribeError(static_cast<uint32_t>(failure), reason);
   return ErrorLeavesUnknown(static_cast<uint32_t>(failure)) ? FileAccess::kUnknown
-                                                             : FileAccess::kCannotOpen;
+                                                            : FileAccess::kCannotOpen;
 }
 
 // The file that is there: whether this user may write to it, asked of the very file opened.

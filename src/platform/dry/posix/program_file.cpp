@@ -50,9 +50,9 @@ ProgramCheck CheckElf(int fd, const ElfW(Ehdr) & header, uint32_t* error, DryRea
   int ownFd = ReadOwnHostPath(self, sizeof self) ? open(self, O_RDONLY | O_CLOEXEC) : -1;
   bool known = ownFd >= 0 && pread(ownFd, &own, sizeof own, 0) == sizeof own;
   if (ownFd >= 0) close(ownFd);
-  if (known && (header.e_ident[EI_CLASS] != own.e_ident[EI_CLASS] ||
-                header.e_ident[EI_DATA] != own.e_ident[EI_DATA] ||
-                header.e_machine != own.e_machine)) {
+  if (known &&
+      (header.e_ident[EI_CLASS] != own.e_ident[EI_CLASS] ||
+       header.e_ident[EI_DATA] != own.e_ident[EI_DATA] || header.e_machine != own.e_machine)) {
     return Refuse(ProgramCheck::kNotProgram, ENOEXEC, "an ELF file for another machine", error,
                   reason);
   }
@@ -67,9 +67,8 @@ ProgramCheck CheckElf(int fd, const ElfW(Ehdr) & header, uint32_t* error, DryRea
     if (segment.p_type != PT_INTERP) continue;
     char interpreter[PATH_MAX] = "";
     size_t length = segment.p_filesz < sizeof interpreter ? segment.p_filesz : 0;
-    if (length == 0 ||
-        pread(fd, interpreter, length, static_cast<off_t>(segment.p_offset)) !=
-            static_cast<ssize_t>(length)) {
+    if (length == 0 || pread(fd, interpreter, length, static_cast<off_t>(segment.p_offset)) !=
+                           static_cast<ssize_t>(length)) {
       return Refuse(ProgramCheck::kNotProgram, ENOEXEC, "an ELF program with a broken header",
                     error, reason);
     }
@@ -111,8 +110,8 @@ ProgramCheck CheckOpened(int program, const struct stat& status, uint32_t* error
   char opened[32];
   snprintf(opened, sizeof opened, "/proc/self/fd/%d", program);
   if (faccessat(AT_FDCWD, opened, X_OK, AT_EACCESS) != 0) {
-    return RefuseForUser(ProgramCheck::kNotExecutable, errno, "this user may not execute it",
-                         error, reason);
+    return RefuseForUser(ProgramCheck::kNotExecutable, errno, "this user may not execute it", error,
+                         reason);
   }
   int fd = open(opened, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {

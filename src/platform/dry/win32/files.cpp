@@ -51,12 +51,10 @@ FileAccess ProbeFolder(const char* path, DryReason* reason) {
 // refuses it.
 FileAccess ProbeForWriting(const char* path, DryReason* reason) {
   bool exposed = IsInDriveRoot(path);
-  HANDLE handle = CreateFileA(path, FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS |
-                                  (exposed ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
-                              nullptr);
+  HANDLE handle = CreateFileA(
+      path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | (exposed ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
+      nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     DWORD code = GetLastError();
     return code == ERROR_FILE_NOT_FOUND ? ProbeFolder(path, reason) : Failed(code, reason);
@@ -69,8 +67,8 @@ FileAccess ProbeForWriting(const char* path, DryReason* reason) {
   DWORD attributes = information.dwFileAttributes;
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return Refused("a folder", reason);
   if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return Refused("a read-only file", reason);
-  if (exposed && ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-                  information.nNumberOfLinks > 1)) {
+  if (exposed &&
+      ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || information.nNumberOfLinks > 1)) {
     return Refused("a link, or a file with a second name, in a drive's root folder", reason);
   }
   return FileAccess::kOpens;

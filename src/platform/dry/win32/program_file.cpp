@@ -11,7 +11,7 @@
 namespace {
 
 constexpr size_t kDosHeaderBytes = 64;
-constexpr size_t kNewHeaderOffsetAt = 0x3C;  // e_lfanew
+constexpr size_t kNewHeaderOffsetAt = 0x3C;    // e_lfanew
 constexpr size_t kPeHeaderBytes = 4 + 20 + 2;  // signature, file header, optional header magic
 constexpr WORD kMachineI386 = 0x014C;
 constexpr WORD kMachineAmd64 = 0x8664;
@@ -48,8 +48,8 @@ ProgramCheck CheckHeaders(HANDLE file, uint32_t* error, DryReason* reason) {
     return Refuse(ProgramCheck::kNotProgram, ERROR_BAD_EXE_FORMAT, "no MZ header", error, reason);
   }
   size_t at = dos[kNewHeaderOffsetAt] | dos[kNewHeaderOffsetAt + 1] << 8 |
-              dos[kNewHeaderOffsetAt + 2] << 16 | static_cast<size_t>(dos[kNewHeaderOffsetAt + 3])
-                                                      << 24;
+              dos[kNewHeaderOffsetAt + 2] << 16 |
+              static_cast<size_t>(dos[kNewHeaderOffsetAt + 3]) << 24;
   unsigned char pe[kPeHeaderBytes];
   if (!ReadAt(file, at, pe, sizeof pe) || pe[0] != 'P' || pe[1] != 'E' || pe[2] != 0 ||
       pe[3] != 0) {
@@ -83,9 +83,9 @@ ProgramCheck CheckProgramFile(const char* applicationPath, uint32_t* error, DryR
   }
   // As CreateProcessA opens the image: for reading and execution, sharing only reading and
   // deletion, so that a file another process is still writing does not start.
-  HANDLE file = CreateFileA(applicationPath, GENERIC_READ | FILE_EXECUTE,
-                            FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(applicationPath, GENERIC_READ | FILE_EXECUTE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     *error = GetLastError();
     DescribeError(*error, reason);
