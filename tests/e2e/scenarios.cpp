@@ -320,6 +320,7 @@ std::vector<Scenario> MakeScenarios() {
                     .legs = Legs::kLinuxOnly,
                     .ini = Ini(""),
                     .installerBytes = found ? "#!/bin/sh\nexit 0\n" : "#!/missing/sh\nexit 0\n",
+                    .execFails = !found,
                     .status = found ? 0 : -1,
                     .runLog = Banner(kHead) +
                               (found ? ""

@@ -24,6 +24,7 @@ struct Scenario {
   std::string installerBytes;    // the installer file's bytes; empty: the example installer
   bool otherPrograms = false;    // another program and a copy of the preflight in the bundle
   bool launcherOutside = false;  // Linux: the bundle's launcher is a link to one outside the prefix
+  bool execFails = false;        // Linux: the installer's exec fails, which valgrind cannot survive
   std::string folder;            // Linux: the launcher's folder below the root, when not the usual
   std::vector<std::pair<std::string, std::string>> links;  // below the root: path, target
   std::vector<std::string> tail;                           // the launcher's arguments
