@@ -300,7 +300,9 @@ class WineLeg : public Leg {
     fs::create_symlink("../drive_e", root_ / "dosdevices/e:");
   }
   ~WineLeg() override {
+    // The server writes the registry out as it ends: only then is the prefix removed whole.
     RunProgram({"wineserver", "-k"}, env_);
+    RunProgram({"wineserver", "-w"}, env_);
     fs::remove_all(root_);
   }
   bool IsWine() const override { return true; }
