@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "check/check.h"
-#include "fake/fake_platform.h"
 #include "fuzz_input.h"
+#include "platform/fake/fake_platform.h"
 
 namespace {
 

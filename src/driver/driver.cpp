@@ -8,16 +8,6 @@
 #include "runlog/runlog.h"
 #include "settings/settings.h"
 
-namespace {
-
-constexpr char kBannerTop[] =
-    "*********************   QOR: New OS Patch  *****************************";
-constexpr char kBannerInstalling[] = "*******  Installing";
-constexpr char kBannerBottom[] =
-    "************************************************************************";
-
-}  // namespace
-
 int RunInstall(const char* commandTail) {
   ResetInstallerLog();
 

@@ -7,6 +7,14 @@
 
 inline constexpr char kInstallerArgumentsHead[] = "/norestart /log:\"";
 inline constexpr int kInstallerArgumentsCapacity = 100;
+inline constexpr char kArgumentsTooLong[] = "Installer arguments are too long.";
+
+// The first fields of the three banner records that open the launch.
+inline constexpr char kBannerTop[] =
+    "*********************   QOR: New OS Patch  *****************************";
+inline constexpr char kBannerInstalling[] = "*******  Installing";
+inline constexpr char kBannerBottom[] =
+    "************************************************************************";
 
 using InstallerArguments = FixedText<kInstallerArgumentsCapacity>;
 

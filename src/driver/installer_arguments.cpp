@@ -16,6 +16,6 @@ int PrepareInstallerArguments(const LauncherLocation& location, const InstallerS
                               const char* commandTail, InstallerArguments* arguments) {
   if (AssembleInstallerArguments(settings.extraSwitches.text, commandTail, arguments)) return 1;
   WriteLogRecord(settings.patchId.text, location.directory.text, location.name.text,
-                 "Installer arguments are too long.");
+                 kArgumentsTooLong);
   return 0;
 }

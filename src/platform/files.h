@@ -2,8 +2,6 @@
 // reading turns CR LF into "\n", keeps a lone CR and ends the file at the first byte 26.
 #pragma once
 
-#include <cstdint>
-
 struct TextFile;
 
 enum class TextFileMode {
@@ -21,16 +19,3 @@ int ReadTextLine(TextFile* file, char* buffer, int capacity);
 /// Writes a NUL-terminated text; write failures are not reported.
 void WriteText(TextFile* file, const char* text);
 void CloseTextFile(TextFile* file);
-
-enum class FileAccess {
-  kOpens,        // the file is there and opens in that mode
-  kWouldCreate,  // the file is not there, and the mode would create it in its existing folder
-  kCannotOpen,   // the open would fail
-};
-
-/// Says what OpenTextFile(path, mode) would meet, without creating, emptying or writing anything.
-/// A new file's folder is only known to exist (on Linux, also to be writable for this user).
-FileAccess ProbeTextFile(const char* path, TextFileMode mode);
-/// Sets *bytes to the free space the caller may use on the drive that holds `folder`; returns 1,
-/// or 0 when it cannot be had.
-int ReadFreeSpace(const char* folder, uint64_t* bytes);

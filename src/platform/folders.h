@@ -1,6 +1,9 @@
-// The folders the preflight looks into: a hotfix bundle's folder and the program files in it, and
-// where this host's file system meets the paths it reports.
+// The folders the preflight looks into: a hotfix bundle's folder, the launchers in it and where
+// one would run from, the free space there, and where this host's file system meets the paths
+// the preflight reports.
 #pragma once
+
+#include <cstdint>
 
 #include "common/fixed_text.h"
 
@@ -9,24 +12,43 @@ inline constexpr int kHostPathCapacity = 4096;
 
 enum class FolderLookup {
   kFound,
-  kNoFolder,       // nothing there, or not a folder
+  kNoFolder,       // nothing there, not a folder, or a path that does not fit
   kOutsideDrives,  // the Linux port: a folder in no drive of the prefix, which no launcher sees
 };
 
 /// Fills `path` (capacity bytes) with the platform path of the folder `given` names as it was
 /// typed (nullptr: the running program's own folder), made absolute and ending in a separator.
 FolderLookup ResolveFolder(const char* given, char* path, int capacity);
+/// The prefix whose drive folders hold the drives: on Linux $HOTFIX_LAUNCHER_PREFIX or its default;
+/// empty on Windows, whose drives are the system's own.
+const char* DrivesPrefix();
 
 struct ProgramList {
   int count = 0;                              // all found, which may be more than `names` holds
   FixedText<260> names[kMostListedPrograms];  // the first of them found
 };
 
-/// Lists the program files in `folder` (a platform path ending in a separator): files named
-/// "*.exe" on Windows, regular files this user may execute on Linux. The running program and the
-/// file named `except` (compared as the file system compares names) are left out. Returns 1, or 0
-/// when the folder cannot be listed.
-int ListProgramFiles(const char* folder, const char* except, ProgramList* list);
+/// Lists the launchers in `folder` (a platform path ending in a separator): the files in it that
+/// carry the launcher's mark (the build puts one into each of the project's programs: on Windows
+/// the InternalName of its version resource, on Linux an ELF note) and that this user may run (on
+/// Linux, regular files this user may execute, links followed). A preflight, which carries a mark
+/// of its own, and every other file are left out, whatever their names. Returns 1, or 0 when the
+/// folder cannot be listed.
+int ListLaunchers(const char* folder, ProgramList* list);
+
+enum class LauncherPlace {
+  kInDrive,        // it runs as the Windows path it reads as its own
+  kOutsideDrives,  // the Linux port: it runs from outside the prefix's drive folders
+  kMissing,        // nothing to run there
+};
+
+/// Where the launcher `name` in `folder` would run from when started there. Fills `modulePath`
+/// (capacity bytes) with the path it would read as its own, as the module path service gives it:
+/// on Windows its path; on Linux the Windows path of the file the system runs, links resolved as
+/// /proc/self/exe shows them, or empty when that has no Windows path. Fills `runsFrom`
+/// (capacity bytes, ANSI code page text) with the host path it runs from.
+LauncherPlace LocateLauncher(const char* folder, const char* name, char* modulePath, char* runsFrom,
+                             int capacity);
 
 /// Fills `hostPath` (capacity bytes) with where this host's file system meets the platform path
 /// `path`, as text of the ANSI code page: on Windows the path itself; on Linux the host path it
@@ -34,3 +56,6 @@ int ListProgramFiles(const char* folder, const char* except, ProgramList* list);
 /// are there) and its last component as it is, so that a link there stays in view. Returns 1, or
 /// 0 with an empty `hostPath` when it cannot be told.
 int LocateHostPath(const char* path, char* hostPath, int capacity);
+/// Sets *bytes to the free space the caller may use on the drive that holds `folder`; returns 1,
+/// or 0 when it cannot be had.
+int ReadFreeSpace(const char* folder, uint64_t* bytes);

@@ -19,13 +19,6 @@ int ReadExitCode(ChildProcess* child, uint32_t* code);
 /// Releases what StartProcess acquired; a process still running is left running.
 void CloseProcess(ChildProcess* child);
 
-enum class ProgramFile { kProgram, kMissing, kNotRegular, kNotExecutable };
-
-/// What StartProcess would find at `applicationPath`: a regular file (on Linux, one this user may
-/// execute), nothing, or something else; whether the file is a program it can start is not known
-/// before the start.
-ProgramFile InspectProgramFile(const char* applicationPath);
-
 enum class InstallationActivity { kNone, kRunning, kNotChecked };
 
 /// Whether an installation of the Windows Installer runs now: its global "_MSIExecute" mutex

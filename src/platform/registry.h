@@ -16,6 +16,10 @@ enum class RegistryView {
 /// Opens a key under HKEY_LOCAL_MACHINE for reading in `view`; nullptr when it cannot be opened.
 /// The Linux port has one registry, which both views show.
 RegistryKey* OpenMachineKey(const char* path, RegistryView view);
+/// The platform's own open behind OpenMachineKey, which is this open on a real platform and this
+/// open noted in the preflight's journal on the dry one. When it fails, the thread's last-error
+/// code says why: the key is not there, or it could not be read.
+RegistryKey* OpenRegistryKey(const char* path, RegistryView view);
 /// Queries a value as RegQueryValueExA does. With `data` nullptr it only learns the type and the
 /// size; otherwise it reads the data into at most *size bytes. Sets *type and *size (the value's
 /// full size) and returns 1, or returns 0 when the value is missing or does not fit.

@@ -1,12 +1,12 @@
-// hotfix-preflight [--json] [BUNDLE_DIR] [-- ARGUMENTS...]: finds the launcher of a hotfix bundle,
-// reports what it would do on this host, and exits with the status an orchestrator gates on.
+// hotfix-preflight [--json] [--launcher NAME] [BUNDLE_DIR] [-- ARGUMENTS...]: finds the launcher of
+// a hotfix bundle, reports what it would do on this host, and exits with the status an
+// orchestrator gates on.
 #include <cstdio>
 #include <cstring>
 
 #include "common/command_line.h"
 #include "platform/folders.h"
 #include "platform/memory.h"
-#include "platform/profile.h"
 #include "platform/startup.h"
 #include "preflight/report.h"
 
@@ -15,56 +15,55 @@ namespace {
 constexpr char kProgram[] = "hotfix-preflight";
 
 constexpr char kHelp[] =
-    "usage: hotfix-preflight [--json] [BUNDLE_DIR] [-- ARGUMENTS...]\n"
+    "usage: hotfix-preflight [--json] [--launcher NAME] [BUNDLE_DIR] [-- ARGUMENTS...]\n"
     "\n"
     "Tells what the launcher of a hotfix bundle would do on this host, and changes nothing.\n"
     "BUNDLE_DIR is the bundle's folder (default: this program's own folder). The launcher is the\n"
-    "one program file there other than the installer (AppName) and this program. ARGUMENTS are\n"
-    "the command tail the launcher would be given.\n"
+    "one program there that carries the launcher's mark, whatever its name; NAME names it\n"
+    "instead. ARGUMENTS are the command tail the launcher would be given.\n"
     "\n"
-    "  --json     print one JSON object instead of lines\n"
-    "  --help     print this text\n"
-    "  --version  print the version\n"
+    "  --json           print one JSON object instead of lines\n"
+    "  --launcher NAME  the launcher is the file NAME in BUNDLE_DIR\n"
+    "  -h, --help       print this text\n"
+    "  -V, --version    print the version\n"
     "\n"
     "Exit status: 0 ready (not installed, or installed and the id not recorded), 1 the\n"
     "launcher would not start the installer, 2 installed and recorded, 3 reboot pending,\n"
-    "64 usage error.\n";
+    "64 usage error, 74 an output could not be written, 77 cannot tell (run it as an\n"
+    "administrator or root).\n";
 
-int UsageError(const char* message, const char* detail) {
-  fprintf(stderr, "%s: %s%s\n", kProgram, message, detail);
-  return kPreflightUsage;
+// Everything the program prints goes through here: a failed write is its own exit status.
+int Finish(FILE* stream, int status) {
+  return fflush(stream) == 0 && ferror(stream) == 0 ? status : kPreflightOutputFailed;
 }
 
-// Finds the one program file in `folder` that can be the launcher, or says why there is none.
+int UsageError(const char* message, const char* detail, const char* more = "") {
+  fprintf(stderr, "%s: %s%s%s\n", kProgram, message, detail, more);
+  return Finish(stderr, kPreflightUsage);
+}
+
+// Finds the one launcher in `folder`, or says why there is none.
 int FindLauncher(const char* folder, FixedText<kPathCapacity>* launcherFile) {
-  FixedText<kPathCapacity> settingsPath;
-  char installerName[kPathCapacity] = "";
-  if (CopyText(&settingsPath, folder) && AppendText(&settingsPath, kSettingsFileName)) {
-    ReadProfileString(kSettingsSection, "AppName", installerName, sizeof installerName,
-                      settingsPath.text);
-  }
-  ProgramList programs;
-  if (!ListProgramFiles(folder, installerName, &programs)) {
-    return UsageError("cannot list the folder ", folder);
-  }
-  if (programs.count == 1) {
-    CopyText(launcherFile, programs.names[0].text);
+  ProgramList launchers;
+  if (!ListLaunchers(folder, &launchers)) return UsageError("cannot list the folder ", folder);
+  if (launchers.count == 1) {
+    CopyText(launcherFile, launchers.names[0].text);
     return 0;
   }
-  if (programs.count == 0) {
-    return UsageError("no launcher: no program file besides the installer and this program in ",
-                      folder);
+  if (launchers.count == 0) {
+    return UsageError("no launcher (a program with the launcher's mark) in ", folder,
+                      "; name it with --launcher NAME");
   }
   char candidates[kMostListedPrograms * kPathCapacity + 32] = "";
-  int shown = programs.count < kMostListedPrograms ? programs.count : kMostListedPrograms;
+  int shown = launchers.count < kMostListedPrograms ? launchers.count : kMostListedPrograms;
   for (int i = 0; i < shown; ++i) {
     if (i > 0) AppendBounded(candidates, sizeof candidates, ", ");
-    AppendBounded(candidates, sizeof candidates, programs.names[i].text);
+    AppendBounded(candidates, sizeof candidates, launchers.names[i].text);
   }
-  if (programs.count > shown) AppendBounded(candidates, sizeof candidates, ", ...");
-  fprintf(stderr, "%s: more than one program file could be the launcher in %s: %s\n", kProgram,
+  if (launchers.count > shown) AppendBounded(candidates, sizeof candidates, ", ...");
+  fprintf(stderr, "%s: more than one launcher in %s: %s; name one with --launcher NAME\n", kProgram,
           folder, candidates);
-  return kPreflightUsage;
+  return Finish(stderr, kPreflightUsage);
 }
 
 }  // namespace
@@ -73,6 +72,7 @@ int main(int argc, char** argv) {
   RestrictLibrarySearch();
   bool json = false;
   const char* given = nullptr;
+  const char* named = nullptr;
   int tailStart = argc;  // the index of "--", whose arguments after it form the command tail
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
@@ -80,16 +80,19 @@ int main(int argc, char** argv) {
       tailStart = i;
       break;
     }
-    if (strcmp(arg, "--help") == 0) {
+    if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
       fputs(kHelp, stdout);
-      return 0;
+      return Finish(stdout, 0);
     }
-    if (strcmp(arg, "--version") == 0) {
+    if (strcmp(arg, "--version") == 0 || strcmp(arg, "-V") == 0) {
       printf("%s %s\n", kProgram, HOTFIX_VERSION);
-      return 0;
+      return Finish(stdout, 0);
     }
     if (strcmp(arg, "--json") == 0) {
       json = true;
+    } else if (strcmp(arg, "--launcher") == 0) {
+      if (++i == argc) return UsageError("--launcher needs a file name", "");
+      named = argv[i];
     } else if (arg[0] == '-' && arg[1] != '\0') {
       return UsageError("unknown option ", arg);
     } else if (given != nullptr) {
@@ -99,25 +102,41 @@ int main(int argc, char** argv) {
     }
   }
 
-  char folder[kPathCapacity];
+  // Room for a folder whose path is too long for the launcher: it runs there all the same, and
+  // the report says what it then does.
+  static char folder[kHostPathCapacity];
+  const char* typed = given != nullptr ? given : "(this program's own)";
   switch (ResolveFolder(given, folder, sizeof folder)) {
     case FolderLookup::kFound:
       break;
     case FolderLookup::kNoFolder:
-      return UsageError("no such folder: ", given != nullptr ? given : "(this program's own)");
+      return UsageError("no such folder: ", typed);
     case FolderLookup::kOutsideDrives:
-      return UsageError("the folder lies in no drive of the prefix, where no launcher runs: ",
-                        given != nullptr ? given : "(this program's own)");
+      fprintf(stderr,
+              "%s: %s lies in no drive folder of the prefix %s (HOTFIX_LAUNCHER_PREFIX), where "
+              "no launcher runs\n",
+              kProgram, typed, DrivesPrefix());
+      return Finish(stderr, kPreflightUsage);
   }
   FixedText<kPathCapacity> launcherFile;
-  if (int status = FindLauncher(folder, &launcherFile); status != 0) return status;
+  if (named != nullptr) {
+    char modulePath[kHostPathCapacity];
+    char runsFrom[kHostPathCapacity];
+    if (!CopyText(&launcherFile, named) || strpbrk(named, "\\/") != nullptr ||
+        LocateLauncher(folder, named, modulePath, runsFrom, kHostPathCapacity) ==
+            LauncherPlace::kMissing) {
+      return UsageError("no launcher file ", named, " in the folder");
+    }
+  } else if (int status = FindLauncher(folder, &launcherFile); status != 0) {
+    return status;
+  }
 
   size_t tailSize = CommandTailSize(argc - tailStart, argv + tailStart);
   auto* tail = static_cast<char*>(AllocateBuffer(tailSize));
   if (tail == nullptr || !JoinCommandTail(argc - tailStart, argv + tailStart, tail, tailSize)) {
     ReleaseBuffer(tail);
     fprintf(stderr, "%s: out of memory\n", kProgram);
-    return kPreflightCannotRun;
+    return Finish(stderr, kPreflightCannotRun);
   }
   // Large records of fixed capacity: kept off the stack.
   static PreflightReport report;
@@ -129,5 +148,5 @@ int main(int argc, char** argv) {
   } else {
     PrintTextReport(report, status, StandardOutput());
   }
-  return fflush(stdout) == 0 ? status : kPreflightCannotRun;
+  return Finish(stdout, status);
 }

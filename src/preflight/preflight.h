@@ -1,5 +1,5 @@
-// The preflight: what the launcher in a hotfix bundle would do on this host, found with the
-// launcher's own code and without changing anything, and the exit status an orchestrator gates on.
+// The preflight: what the launcher of a hotfix bundle would do on this host, found by running the
+// launcher's own run over the dry platform, and the exit status an orchestrator gates on.
 #pragma once
 
 #include <cstdint>
@@ -7,18 +7,22 @@
 #include "driver/driver.h"
 #include "launch/launch.h"
 #include "patchinfo/patchinfo.h"
-#include "platform/files.h"
+#include "platform/dry/dry.h"
 #include "platform/folders.h"
 #include "platform/process.h"
 #include "preflight/report_records.h"
 #include "settings/settings.h"
 
-// The exit statuses, in the order the launcher meets their causes.
+// The exit statuses: those of a report in the order the launcher meets their causes, then the
+// preflight's own failures.
 inline constexpr int kPreflightReady = 0;          // run: not installed, or installed, not recorded
 inline constexpr int kPreflightCannotRun = 1;      // the launcher would stop or fail to start it
 inline constexpr int kPreflightInstalled = 2;      // installed and recorded: skip this host
 inline constexpr int kPreflightRebootPending = 3;  // reboot first
-inline constexpr int kPreflightUsage = 64;         // the command line was wrong
+inline constexpr int kPreflightUsage = 64;         // the command line was wrong (EX_USAGE)
+inline constexpr int kPreflightOutputFailed = 74;  // an output could not be written (EX_IOERR)
+inline constexpr int kPreflightCannotTell = 77;    // something that decides could not be read
+                                                   // (EX_NOPERM)
 
 inline constexpr int kSettingCount = 6;
 extern const char* const kSettingKeys[kSettingCount];  // in the order the launcher reads them
@@ -33,9 +37,10 @@ inline constexpr char kPendingRenamesValue[] = "PendingFileRenameOperations";
 
 // Whether the patch-info file holds a line equal to the patch id.
 enum class PatchIdRecord {
-  kNotRead,  // no file to read: no ProgramPath, the settings not loaded, no file, or unreadable
+  kNotRead,  // no file to read: no ProgramPath, no file, or the settings not loaded
   kHeld,
   kNotHeld,
+  kUnknown,  // the file could not be read
 };
 
 // Where this host's file system meets a path the report gives; empty when that cannot be told.
@@ -47,38 +52,77 @@ struct PreflightRequest {
   const char* commandTail;   // as the launcher would be given it
 };
 
+/// A finding that could not be told, named by its place in the JSON report.
+struct UnknownFinding {
+  const char* item;
+  const DryReason* reason;
+};
+
+inline constexpr int kMostUnknownFindings = 10;
+
 struct PreflightReport {
+  // The launcher: where it runs from, and the location it finds for itself there.
+  LauncherPlace place = LauncherPlace::kMissing;
+  HostPath runsFrom;
   LauncherLocation location;
-  int located = 0;
-  FixedText<kPathCapacity> settingsPath;  // empty when the folder leaves no room for it
-  FixedText<kPathCapacity> settingValues[kSettingCount];  // as the launcher's reads give them
+  int ran = 0;  // whether the launcher's run took place (it runs from a drive folder)
+
+  // The settings as the run read them; a key it did not read has no value.
+  FixedText<kPathCapacity> settingsPath;  // empty when the run read no settings file
+  int settingRead[kSettingCount] = {};
+  FixedText<kPathCapacity> settingValues[kSettingCount];
+  Lookup settingsFile = Lookup::kFound;
+  DryReason settingsReason;
   int settingsLoaded = 0;
+
+  // The records the run writes up to its check, in order (what the check and the patch-info
+  // record write depends on what the installer does), and each step's share of all it writes.
+  RecordList runRecords;
   RecordList settingsRecords;
-  InstallerSettings settings;
-
-  // Known once the settings are loaded.
-  InstallerArguments arguments;
-  int argumentsFit = 0;
-  RecordList argumentRecords;
-  LaunchText installerPath;
-  LaunchText commandLine;
-  int commandFits = 0;
-  ProgramFile installerFile = ProgramFile::kMissing;
-  int installed = 0;
+  RecordList installerRecords;
   RecordList checkRecords;
+  RecordList patchInfoRecords;  // the run's, or those a run that passed the check would write
 
+  // The installer, known once the settings are loaded.
+  InstallerArguments arguments;
+  int argumentsLength = 0;  // the length of the whole arguments, also when they do not fit
+  int argumentsFit = 0;
+  LaunchText installerPath;
+  LaunchText commandLine;  // empty when the run does not get to the start
+  const DryStart* start = nullptr;
+  ProgramCheck installer = ProgramCheck::kUnknown;
+
+  // The installation check, made when the run gets past the arguments.
+  int checked = 0;
+  int installed = 0;
+  Lookup checkKey = Lookup::kFound;
+  DryReason checkReason;
+
+  // The patch-info file, located (and probed) by the run when its check passes, else by the same
+  // step of the launcher's run after it.
   PatchPath patchInfoPath;
   PatchInfoLocation patchInfo = PatchInfoLocation::kUnused;
+  Lookup patchInfoKeys = Lookup::kFound;  // ProgramPath's and PATCHFILENAME's keys
+  DryReason patchInfoKeysReason;
   FileAccess patchInfoAccess = FileAccess::kCannotOpen;
+  DryReason patchInfoReason;
   PatchIdRecord patchIdRecord = PatchIdRecord::kNotRead;
-  RecordList patchInfoRecords;
+  DryReason patchIdReason;
 
+  int runLogProbed = 0;
   FileAccess runLogAccess = FileAccess::kCannotOpen;
+  DryReason runLogReason;
+  int installerLogProbed = 0;
   FileAccess installerLogAccess = FileAccess::kCannotOpen;
+  DryReason installerLogReason;
 
-  int cbsRebootPending = 0;
-  int updateRebootRequired = 0;
-  int renamesPending = 0;
+  // The reboot markers: kFound when set.
+  Lookup cbsRebootPending = Lookup::kAbsent;
+  Lookup updateRebootRequired = Lookup::kAbsent;
+  Lookup renamesPending = Lookup::kAbsent;
+  DryReason cbsReason;
+  DryReason updateReason;
+  DryReason renamesReason;
   InstallationActivity installation = InstallationActivity::kNotChecked;
   int freeSpaceKnown = 0;
   uint64_t freeSpace = 0;
@@ -90,15 +134,21 @@ struct PreflightReport {
   HostPath patchInfoHostPath;
   HostPath runLogHostPath;
   HostPath installerLogHostPath;
+
+  int unknownCount = 0;
+  UnknownFinding unknowns[kMostUnknownFindings];
 };
 
-/// Fills `report` with every finding for the launcher that `request` names, reading the settings,
-/// the registry and the file system as the launcher would and writing nothing.
+/// Fills `report` with every finding for the launcher that `request` names: runs the launcher's
+/// own run over the dry platform with the request's command tail, then reads what the run left
+/// open (the patch-info file, the reboot markers), writing nothing.
 void InspectBundle(const PreflightRequest& request, PreflightReport* report);
 /// Whether a passed check would leave the patch-info file as it is worth keeping: no patch-info
 /// file is used, or it holds the patch id already.
 int PatchIdRecorded(const PreflightReport& report);
-/// Whether any of the three reboot markers is set.
-int RebootPending(const PreflightReport& report);
-/// The exit status the findings give, decided in the order the launcher meets them.
+/// Whether a reboot marker is set: kFound, kAbsent, or kUnknown when none is known to be set and
+/// one could not be read.
+Lookup RebootPending(const PreflightReport& report);
+/// The exit status the findings give, decided in the order the launcher meets them; 77 when a
+/// finding that could not be told decides it.
 int DecidePreflightStatus(const PreflightReport& report);

@@ -1,4 +1,6 @@
-// The preflight's two report forms over the same findings and the same names for their states.
+// The preflight's two report forms over the same findings and the same names for their states. A
+// finding that could not be told is "unknown" with its reason in the text, null with a reason
+// beside it in JSON.
 #include "preflight/report.h"
 
 #include <charconv>
@@ -17,21 +19,27 @@ const char* VerdictOf(int status) {
       return "already installed";
     case kPreflightRebootPending:
       return "reboot pending";
+    case kPreflightCannotTell:
+      return "cannot tell";
   }
   return "cannot run";
 }
 
 // Installed, and the launcher would append the id that the patch-info file lacks.
 bool RecordsOnly(const PreflightReport& report) {
-  return report.settingsLoaded && report.installed && !PatchIdRecorded(report);
+  return report.installed && !PatchIdRecorded(report);
 }
 
 const char* NextStepOf(const PreflightReport& report, int status) {
   switch (status) {
     case kPreflightReady:
-      return RecordsOnly(report)
-                 ? "run the launcher; the hotfix is installed, and the launcher would run the "
-                   "installer again and then append the id the patch-info file lacks."
+      if (RecordsOnly(report)) {
+        return "run the launcher; the hotfix is installed, and the launcher would run the "
+               "installer again and then append the id the patch-info file lacks.";
+      }
+      return report.patchInfo == PatchInfoLocation::kUnused
+                 ? "run the launcher; it would start the installer, and the hotfix is not "
+                   "installed. No patch id would be recorded: ProgramPath is not in the registry."
                  : "run the launcher; it would start the installer, and the hotfix is not "
                    "installed.";
     case kPreflightInstalled:
@@ -42,6 +50,9 @@ const char* NextStepOf(const PreflightReport& report, int status) {
                    "id.";
     case kPreflightRebootPending:
       return "reboot this host first, then run the preflight again.";
+    case kPreflightCannotTell:
+      return "the preflight cannot tell; run it as an administrator or root. It could not read "
+             "what the lines marked unknown name.";
   }
   return "do not run the launcher here; it would stop before the installer or fail to start it. "
          "Mend what the lines above name.";
@@ -54,24 +65,32 @@ const char* PatchIdRecordNote(PatchIdRecord record) {
       return ", holds the patch id";
     case PatchIdRecord::kNotHeld:
       return ", lacks the patch id";
+    case PatchIdRecord::kUnknown:
+      return ", holds the patch id: unknown";
     case PatchIdRecord::kNotRead:
       break;
   }
   return "";
 }
 
-const char* ProgramFileName(ProgramFile file) {
-  switch (file) {
-    case ProgramFile::kProgram:
+// The installer file as the loader would take it; nullptr when it is not known.
+const char* ProgramCheckName(const PreflightReport& report) {
+  if (report.start == nullptr) return nullptr;
+  switch (report.installer) {
+    case ProgramCheck::kStarts:
       return "regular file";
-    case ProgramFile::kMissing:
+    case ProgramCheck::kMissing:
       return "missing";
-    case ProgramFile::kNotRegular:
+    case ProgramCheck::kNotRegular:
       return "not a regular file";
-    case ProgramFile::kNotExecutable:
+    case ProgramCheck::kNotExecutable:
       return "not executable";
+    case ProgramCheck::kNotProgram:
+      return "not a program";
+    case ProgramCheck::kUnknown:
+      break;
   }
-  return "missing";
+  return nullptr;
 }
 
 const char* AccessName(FileAccess access) {
@@ -81,11 +100,14 @@ const char* AccessName(FileAccess access) {
     case FileAccess::kWouldCreate:
       return "would be created";
     case FileAccess::kCannotOpen:
+      return "cannot be opened";
+    case FileAccess::kUnknown:
       break;
   }
-  return "cannot be opened";
+  return nullptr;
 }
 
+// The access of a file the report names, or nullptr when it is not known.
 const char* PatchInfoAccessName(const PreflightReport& report) {
   return report.patchInfo == PatchInfoLocation::kUnused ? "not used"
                                                         : AccessName(report.patchInfoAccess);
@@ -103,7 +125,19 @@ const char* InstallationName(InstallationActivity activity) {
   return "not checked";
 }
 
-const char* YesNo(int value) { return value ? "yes" : "no"; }
+const char* LookupName(Lookup lookup) {
+  switch (lookup) {
+    case Lookup::kFound:
+      return "yes";
+    case Lookup::kAbsent:
+      return "no";
+    case Lookup::kUnknown:
+      break;
+  }
+  return "unknown";
+}
+
+const char* kNotRun = "not opened: the launcher would not run";
 
 // ---- text
 
@@ -117,10 +151,67 @@ void PrintRecords(const RecordList& list, const ReportOutput& out) {
 
 // "<item> (<length> of <limit> characters): <text>", the text last, so that a trailing blank
 // is the line's end; a text that does not fit is marked as too long.
-void PrintMeasured(const ReportOutput& out, const char* item, const char* text, int capacity,
-                   int fits) {
-  PutFormatted(out, "%s (%d of %d characters%s): %s\n", item, static_cast<int>(strlen(text)),
-               capacity - 1, fits ? "" : ", too long", text);
+void PrintMeasured(const ReportOutput& out, const char* item, const char* text, int length,
+                   int capacity, int fits) {
+  PutFormatted(out, "%s (%d of %d characters%s): %s\n", item, length, capacity - 1,
+               fits ? "" : ", too long", text);
+}
+
+void PrintLauncherText(const PreflightReport& report, const ReportOutput& out) {
+  switch (report.place) {
+    case LauncherPlace::kInDrive:
+      if (report.location.name.text[0] == '\0') {
+        PutFormatted(out,
+                     "launcher: runs from %s, whose path it cannot read as a Windows path of at "
+                     "most 259 characters\n",
+                     report.runsFrom.text);
+      } else {
+        PutFormatted(out, "launcher: %s%s\n", report.location.directory.text,
+                     report.location.name.text);
+      }
+      return;
+    case LauncherPlace::kOutsideDrives:
+      PutFormatted(out,
+                   "launcher: runs from %s, in no drive folder of the prefix %s "
+                   "(HOTFIX_LAUNCHER_PREFIX): it would say so on standard error, exit with 255 "
+                   "and change nothing\n",
+                   report.runsFrom.text, DrivesPrefix());
+      return;
+    case LauncherPlace::kMissing:
+      break;
+  }
+  PutFormatted(out, "launcher: %s: missing\n", report.runsFrom.text);
+}
+
+void PrintSettingsText(const PreflightReport& report, const ReportOutput& out) {
+  if (report.settingsFile == Lookup::kUnknown) {
+    PutFormatted(out, "settings: %s, unknown (%s)\n", report.settingsPath.text,
+                 report.settingsReason.text);
+  } else {
+    PutFormatted(out, "settings: %s, %s\n",
+                 report.settingsPath.text[0] != '\0' ? report.settingsPath.text : "(no path)",
+                 report.settingsLoaded ? "loaded" : "not loaded");
+  }
+  for (int i = 0; i < kSettingCount; ++i) {
+    if (report.settingRead[i]) {
+      PutFormatted(out, "  %s=%s\n", kSettingKeys[i], report.settingValues[i].text);
+    }
+  }
+  PrintRecords(report.settingsRecords, out);
+}
+
+void PrintInstallerFileText(const PreflightReport& report, const ReportOutput& out) {
+  const char* name = ProgramCheckName(report);
+  if (report.start == nullptr) {
+    PutText(out, "installer file: not looked at, the run stops before it starts the installer\n");
+  } else if (name == nullptr) {
+    PutFormatted(out, "installer file: unknown (%s)\n", report.start->reason.text);
+  } else if (report.installer == ProgramCheck::kStarts) {
+    PutFormatted(out, "installer file: %s\n", name);
+  } else {
+    PutFormatted(out, "installer file: %s (%s), the start would fail with error %lu\n", name,
+                 report.start->reason.text, static_cast<unsigned long>(report.start->error));
+  }
 }
 
 void PrintInstallText(const PreflightReport& report, const ReportOutput& out) {
@@ -129,20 +220,58 @@ void PrintInstallText(const PreflightReport& report, const ReportOutput& out) {
     PutText(out, "check: not evaluated, the settings did not load\n");
     return;
   }
-  PrintMeasured(out, "installer", report.installerPath.text, kLaunchFieldCapacity, true);
-  PutFormatted(out, "installer file: %s\n", ProgramFileName(report.installerFile));
-  PrintMeasured(out, "arguments", report.arguments.text, kInstallerArgumentsCapacity,
-                report.argumentsFit);
-  PrintRecords(report.argumentRecords, out);
-  if (report.argumentsFit) {
-    PrintMeasured(out, "command line", report.commandLine.text, kLaunchFieldCapacity,
-                  report.commandFits);
+  PrintMeasured(out, "installer", report.installerPath.text,
+                static_cast<int>(strlen(report.installerPath.text)), kLaunchFieldCapacity, true);
+  PrintInstallerFileText(report, out);
+  PrintMeasured(out, "arguments", report.arguments.text, report.argumentsLength,
+                kInstallerArgumentsCapacity, report.argumentsFit);
+  if (report.start != nullptr) {
+    PrintMeasured(out, "command line", report.commandLine.text,
+                  static_cast<int>(strlen(report.commandLine.text)), kLaunchFieldCapacity, true);
   }
-  PutFormatted(out, "check: %s\n",
-               !report.installed     ? "not installed"
-               : RecordsOnly(report) ? "installed; the launcher would record the id"
-                                     : "installed");
+  PrintRecords(report.installerRecords, out);
+  if (!report.checked) {
+    PutText(out, "check: not evaluated, the run stops before it\n");
+  } else if (report.checkKey == Lookup::kUnknown) {
+    PutFormatted(out, "check: unknown (%s)\n", report.checkReason.text);
+  } else {
+    PutFormatted(out, "check: %s\n",
+                 !report.installed     ? "not installed"
+                 : RecordsOnly(report) ? "installed; the launcher would record the id"
+                                       : "installed");
+  }
   PrintRecords(report.checkRecords, out);
+}
+
+void PrintPatchInfoText(const PreflightReport& report, const ReportOutput& out) {
+  if (report.patchInfoKeys == Lookup::kUnknown) {
+    PutFormatted(out, "patch-info file: unknown (%s)\n", report.patchInfoKeysReason.text);
+  } else if (report.patchInfo == PatchInfoLocation::kUnused) {
+    PutText(out,
+            "patch-info file: not used, ProgramPath is not in the registry; no patch id would be "
+            "recorded\n");
+  } else {
+    const char* access = PatchInfoAccessName(report);
+    PutFormatted(out, "patch-info file: %s: %s", report.patchInfoPath.text,
+                 access != nullptr ? access : "unknown");
+    if (access == nullptr || report.patchInfoAccess == FileAccess::kCannotOpen) {
+      PutFormatted(out, " (%s)", report.patchInfoReason.text);
+    }
+    PutFormatted(out, "%s\n", PatchIdRecordNote(report.patchIdRecord));
+  }
+  PrintRecords(report.patchInfoRecords, out);
+}
+
+void PrintLogText(const ReportOutput& out, const char* item, const char* path, int probed,
+                  FileAccess access, const DryReason& reason) {
+  if (!probed) {
+    PutFormatted(out, "%s: %s: %s\n", item, path, kNotRun);
+  } else if (access == FileAccess::kUnknown || access == FileAccess::kCannotOpen) {
+    PutFormatted(out, "%s: %s: %s (%s)\n", item, path,
+                 access == FileAccess::kUnknown ? "unknown" : "cannot be opened", reason.text);
+  } else {
+    PutFormatted(out, "%s: %s: %s\n", item, path, AccessName(access));
+  }
 }
 
 // ---- JSON
@@ -166,10 +295,30 @@ void WriteHostPath(JsonWriter* json, const HostPath& hostPath) {
   WriteJsonText(json, "host_path", hostPath.text[0] != '\0' ? hostPath.text : nullptr);
 }
 
-void WriteLength(JsonWriter* json, const char* key, const char* limitKey, const char* text,
+void WriteLength(JsonWriter* json, const char* key, const char* limitKey, int length,
                  int capacity) {
-  WriteJsonNumber(json, key, static_cast<long long>(strlen(text)));
+  WriteJsonNumber(json, key, length);
   WriteJsonNumber(json, limitKey, capacity - 1);
+}
+
+// A text finding and, beside it as "<key>_reason", why it is null or what went wrong.
+void WriteFinding(JsonWriter* json, const char* key, const char* value, const char* reason) {
+  WriteJsonText(json, key, value);
+  char reasonKey[64];
+  CopyBounded(reasonKey, sizeof reasonKey, key);
+  AppendBounded(reasonKey, sizeof reasonKey, "_reason");
+  WriteJsonText(json, reasonKey, reason);
+}
+
+void WriteLauncherJson(JsonWriter* json, const PreflightReport& report) {
+  OpenJsonObject(json, "launcher");
+  bool ran = report.ran != 0;
+  WriteJsonText(json, "directory", ran ? report.location.directory.text : nullptr);
+  WriteJsonText(json, "name", ran ? report.location.name.text : nullptr);
+  WriteHostPath(json, report.launcherHostPath);
+  WriteJsonText(json, "runs_from", report.runsFrom.text);
+  WriteJsonBool(json, "runs_in_drive_folder", ran);
+  CloseJsonObject(json);
 }
 
 void WriteSettingsJson(JsonWriter* json, const PreflightReport& report) {
@@ -180,80 +329,162 @@ void WriteSettingsJson(JsonWriter* json, const PreflightReport& report) {
   OpenJsonObject(json, "values");
   for (int i = 0; i < kSettingCount; ++i) {
     WriteJsonText(json, kSettingKeys[i],
-                  report.settingsPath.text[0] != '\0' ? report.settingValues[i].text : nullptr);
+                  report.settingRead[i] ? report.settingValues[i].text : nullptr);
   }
   CloseJsonObject(json);
   WriteJsonBool(json, "loaded", report.settingsLoaded != 0);
+  WriteJsonText(json, "reason",
+                report.settingsFile == Lookup::kUnknown ? report.settingsReason.text : nullptr);
   WriteRecords(json, report.settingsRecords);
   CloseJsonObject(json);
 }
 
-void WriteInstallJson(JsonWriter* json, const PreflightReport& report) {
-  if (!report.settingsLoaded) {
-    WriteJsonText(json, "installer", nullptr);
-    WriteJsonText(json, "check", nullptr);
-    return;
-  }
+void WriteInstallerJson(JsonWriter* json, const PreflightReport& report) {
   OpenJsonObject(json, "installer");
   WriteJsonText(json, "path", report.installerPath.text);
   WriteHostPath(json, report.installerHostPath);
-  WriteLength(json, "path_length", "path_limit", report.installerPath.text, kLaunchFieldCapacity);
-  WriteJsonText(json, "file", ProgramFileName(report.installerFile));
+  WriteLength(json, "path_length", "path_limit",
+              static_cast<int>(strlen(report.installerPath.text)), kLaunchFieldCapacity);
+  bool starts = report.start != nullptr && report.installer == ProgramCheck::kStarts;
+  const char* notReached = "the run stops before it starts the installer";
+  WriteFinding(json, "file", ProgramCheckName(report),
+               report.start == nullptr ? notReached
+               : starts                ? nullptr
+                                       : report.start->reason.text);
+  bool fails = report.start != nullptr && !starts && report.installer != ProgramCheck::kUnknown;
+  if (fails) {
+    WriteJsonNumber(json, "start_error_code", report.start->error);
+  } else {
+    WriteJsonText(json, "start_error_code", nullptr);
+  }
+  char* message = nullptr;
+  int length = fails ? FormatSystemMessage(report.start->error, &message) : 0;
+  while (length > 0 && (message[length - 1] == '\r' || message[length - 1] == '\n')) {
+    message[--length] = '\0';
+  }
+  WriteJsonText(json, "start_error", length > 0 ? message : nullptr);
+  if (message != nullptr) ReleaseSystemMessage(message);
   WriteJsonText(json, "arguments", report.arguments.text);
-  WriteLength(json, "arguments_length", "arguments_limit", report.arguments.text,
+  WriteLength(json, "arguments_length", "arguments_limit", report.argumentsLength,
               kInstallerArgumentsCapacity);
   WriteJsonBool(json, "arguments_fit", report.argumentsFit != 0);
-  WriteJsonText(json, "command_line", report.argumentsFit ? report.commandLine.text : nullptr);
-  WriteLength(json, "command_line_length", "command_line_limit", report.commandLine.text,
-              kLaunchFieldCapacity);
-  WriteJsonBool(json, "command_line_fits", report.commandFits != 0);
-  WriteRecords(json, report.argumentRecords);
+  // The command line exists once the arguments fit; none has no length, and nothing to overflow.
+  bool composed = report.start != nullptr;
+  WriteJsonText(json, "command_line", composed ? report.commandLine.text : nullptr);
+  if (composed) {
+    WriteJsonNumber(json, "command_line_length",
+                    static_cast<long long>(strlen(report.commandLine.text)));
+  } else {
+    WriteJsonText(json, "command_line_length", nullptr);
+  }
+  WriteJsonNumber(json, "command_line_limit", kLaunchFieldCapacity - 1);
+  WriteJsonBool(json, "command_line_fits", true);
+  WriteRecords(json, report.installerRecords);
   CloseJsonObject(json);
+}
 
+void WriteCheckJson(JsonWriter* json, const PreflightReport& report) {
+  if (!report.checked) {
+    WriteJsonText(json, "check", nullptr);
+    return;
+  }
   OpenJsonObject(json, "check");
-  WriteJsonBool(json, "installed", report.installed != 0);
+  if (report.checkKey == Lookup::kUnknown) {
+    WriteJsonText(json, "installed", nullptr);
+  } else {
+    WriteJsonBool(json, "installed", report.installed != 0);
+  }
+  WriteJsonText(json, "reason",
+                report.checkKey == Lookup::kUnknown ? report.checkReason.text : nullptr);
   WriteRecords(json, report.checkRecords);
   CloseJsonObject(json);
 }
 
-void WriteFileJson(JsonWriter* json, const char* key, const char* path, const HostPath& hostPath,
-                   const char* access) {
+void WritePatchInfoJson(JsonWriter* json, const PreflightReport& report) {
+  OpenJsonObject(json, "patch_info");
+  bool unused = report.patchInfo == PatchInfoLocation::kUnused;
+  bool keysUnknown = report.patchInfoKeys == Lookup::kUnknown;
+  WriteJsonText(json, "path", unused ? nullptr : report.patchInfoPath.text);
+  WriteHostPath(json, report.patchInfoHostPath);
+  WriteJsonText(json, "path_reason", keysUnknown ? report.patchInfoKeysReason.text : nullptr);
+  const char* access = PatchInfoAccessName(report);
+  bool explained = !unused && report.patchInfoAccess != FileAccess::kOpens &&
+                   report.patchInfoAccess != FileAccess::kWouldCreate;
+  WriteFinding(json, "access", access, explained ? report.patchInfoReason.text : nullptr);
+  switch (report.patchIdRecord) {
+    case PatchIdRecord::kHeld:
+    case PatchIdRecord::kNotHeld:
+      WriteJsonBool(json, "holds_patch_id", report.patchIdRecord == PatchIdRecord::kHeld);
+      WriteJsonText(json, "holds_patch_id_reason", nullptr);
+      break;
+    case PatchIdRecord::kUnknown:
+    case PatchIdRecord::kNotRead:
+      WriteFinding(
+          json, "holds_patch_id", nullptr,
+          report.patchIdRecord == PatchIdRecord::kUnknown ? report.patchIdReason.text : nullptr);
+      break;
+  }
+  WriteRecords(json, report.patchInfoRecords);
+  CloseJsonObject(json);
+}
+
+void WriteLogJson(JsonWriter* json, const char* key, const char* path, const HostPath& hostPath,
+                  int probed, FileAccess access, const DryReason& reason,
+                  const RecordList* records) {
   OpenJsonObject(json, key);
   WriteJsonText(json, "path", path);
   WriteHostPath(json, hostPath);
-  WriteJsonText(json, "access", access);
+  bool explained = access == FileAccess::kCannotOpen || access == FileAccess::kUnknown;
+  WriteFinding(json, "access", probed ? AccessName(access) : nullptr,
+               !probed     ? kNotRun
+               : explained ? reason.text
+                           : nullptr);
+  if (records != nullptr) WriteRecords(json, *records);
+  CloseJsonObject(json);
+}
+
+void WriteMarker(JsonWriter* json, const char* key, Lookup marker, const DryReason& reason) {
+  if (marker == Lookup::kUnknown) {
+    WriteFinding(json, key, nullptr, reason.text);
+    return;
+  }
+  WriteJsonBool(json, key, marker == Lookup::kFound);
+  char reasonKey[64];
+  CopyBounded(reasonKey, sizeof reasonKey, key);
+  AppendBounded(reasonKey, sizeof reasonKey, "_reason");
+  WriteJsonText(json, reasonKey, nullptr);
+}
+
+void WriteRebootJson(JsonWriter* json, const PreflightReport& report) {
+  OpenJsonObject(json, "reboot_pending");
+  Lookup pending = RebootPending(report);
+  if (pending == Lookup::kUnknown) {
+    WriteJsonText(json, "pending", nullptr);
+  } else {
+    WriteJsonBool(json, "pending", pending == Lookup::kFound);
+  }
+  WriteMarker(json, "reboot_pending_key", report.cbsRebootPending, report.cbsReason);
+  WriteMarker(json, "reboot_required_key", report.updateRebootRequired, report.updateReason);
+  WriteMarker(json, "pending_file_rename_operations", report.renamesPending, report.renamesReason);
   CloseJsonObject(json);
 }
 
 }  // namespace
 
 void PrintTextReport(const PreflightReport& report, int status, const ReportOutput& out) {
-  PutFormatted(out, "launcher: %s%s\n", report.location.directory.text, report.location.name.text);
-  PutFormatted(out, "settings: %s, %s\n",
-               report.settingsPath.text[0] != '\0' ? report.settingsPath.text : "(no path)",
-               report.settingsLoaded ? "loaded" : "not loaded");
-  if (report.settingsPath.text[0] != '\0') {
-    for (int i = 0; i < kSettingCount; ++i) {
-      PutFormatted(out, "  %s=%s\n", kSettingKeys[i], report.settingValues[i].text);
-    }
-  }
-  PrintRecords(report.settingsRecords, out);
+  PrintLauncherText(report, out);
+  PrintSettingsText(report, out);
   PrintInstallText(report, out);
-  if (report.patchInfo == PatchInfoLocation::kUnused) {
-    PutText(out, "patch-info file: not used, ProgramPath is not in the registry\n");
-  } else {
-    PutFormatted(out, "patch-info file: %s: %s%s\n", report.patchInfoPath.text,
-                 PatchInfoAccessName(report), PatchIdRecordNote(report.patchIdRecord));
-  }
-  PrintRecords(report.patchInfoRecords, out);
-  PutFormatted(out, "run log: %s: %s\n", kRunLogPath, AccessName(report.runLogAccess));
-  PutFormatted(out, "installer log: %s: %s\n", kInstallerLogPath,
-               AccessName(report.installerLogAccess));
+  PrintPatchInfoText(report, out);
+  PrintLogText(out, "run log", kRunLogPath, report.runLogProbed, report.runLogAccess,
+               report.runLogReason);
+  PrintLogText(out, "installer log", kInstallerLogPath, report.installerLogProbed,
+               report.installerLogAccess, report.installerLogReason);
   PutFormatted(out,
                "reboot pending: %s (RebootPending key: %s, RebootRequired key: %s, "
                "PendingFileRenameOperations: %s)\n",
-               YesNo(RebootPending(report)), YesNo(report.cbsRebootPending),
-               YesNo(report.updateRebootRequired), YesNo(report.renamesPending));
+               LookupName(RebootPending(report)), LookupName(report.cbsRebootPending),
+               LookupName(report.updateRebootRequired), LookupName(report.renamesPending));
   PutFormatted(out, "installation in progress: %s\n", InstallationName(report.installation));
   if (report.freeSpaceKnown) {
     char digits[24];
@@ -262,6 +493,13 @@ void PrintTextReport(const PreflightReport& report, int status, const ReportOutp
     PutFormatted(out, "free space: %s bytes\n", digits);
   } else {
     PutText(out, "free space: not known\n");
+  }
+  PutFormatted(out, "records the launcher would write up to its check, in order: %d\n",
+               report.runRecords.count);
+  PrintRecords(report.runRecords, out);
+  for (int i = 0; i < report.unknownCount; ++i) {
+    PutFormatted(out, "unknown: %s (%s)\n", report.unknowns[i].item,
+                 report.unknowns[i].reason->text);
   }
   PutFormatted(out, "status %d (%s): %s\n", status, VerdictOf(status), NextStepOf(report, status));
 }
@@ -272,44 +510,35 @@ void PrintJsonReport(const PreflightReport& report, int status, const ReportOutp
   OpenJsonObject(&json, nullptr);
   WriteJsonNumber(&json, "status", status);
   WriteJsonText(&json, "verdict", VerdictOf(status));
-  OpenJsonObject(&json, "launcher");
-  WriteJsonText(&json, "directory", report.location.directory.text);
-  WriteJsonText(&json, "name", report.location.name.text);
-  WriteHostPath(&json, report.launcherHostPath);
-  CloseJsonObject(&json);
+  WriteLauncherJson(&json, report);
   WriteSettingsJson(&json, report);
-  WriteInstallJson(&json, report);
-
-  OpenJsonObject(&json, "patch_info");
-  WriteJsonText(
-      &json, "path",
-      report.patchInfo == PatchInfoLocation::kUnused ? nullptr : report.patchInfoPath.text);
-  WriteHostPath(&json, report.patchInfoHostPath);
-  WriteJsonText(&json, "access", PatchInfoAccessName(report));
-  if (report.patchIdRecord == PatchIdRecord::kNotRead) {
-    WriteJsonText(&json, "holds_patch_id", nullptr);
+  if (report.settingsLoaded) {
+    WriteInstallerJson(&json, report);
   } else {
-    WriteJsonBool(&json, "holds_patch_id", report.patchIdRecord == PatchIdRecord::kHeld);
+    WriteJsonText(&json, "installer", nullptr);
   }
-  WriteRecords(&json, report.patchInfoRecords);
-  CloseJsonObject(&json);
-  WriteFileJson(&json, "run_log", kRunLogPath, report.runLogHostPath,
-                AccessName(report.runLogAccess));
-  WriteFileJson(&json, "installer_log", kInstallerLogPath, report.installerLogHostPath,
-                AccessName(report.installerLogAccess));
-
-  OpenJsonObject(&json, "reboot_pending");
-  WriteJsonBool(&json, "pending", RebootPending(report) != 0);
-  WriteJsonBool(&json, "reboot_pending_key", report.cbsRebootPending != 0);
-  WriteJsonBool(&json, "reboot_required_key", report.updateRebootRequired != 0);
-  WriteJsonBool(&json, "pending_file_rename_operations", report.renamesPending != 0);
-  CloseJsonObject(&json);
+  WriteCheckJson(&json, report);
+  WritePatchInfoJson(&json, report);
+  WriteLogJson(&json, "run_log", kRunLogPath, report.runLogHostPath, report.runLogProbed,
+               report.runLogAccess, report.runLogReason, &report.runRecords);
+  WriteLogJson(&json, "installer_log", kInstallerLogPath, report.installerLogHostPath,
+               report.installerLogProbed, report.installerLogAccess, report.installerLogReason,
+               nullptr);
+  WriteRebootJson(&json, report);
   WriteJsonText(&json, "installation_in_progress", InstallationName(report.installation));
   if (report.freeSpaceKnown) {
     WriteJsonNumber(&json, "free_space_bytes", static_cast<long long>(report.freeSpace));
   } else {
     WriteJsonText(&json, "free_space_bytes", nullptr);
   }
+  OpenJsonArray(&json, "unknown");
+  for (int i = 0; i < report.unknownCount; ++i) {
+    OpenJsonObject(&json, nullptr);
+    WriteJsonText(&json, "item", report.unknowns[i].item);
+    WriteJsonText(&json, "reason", report.unknowns[i].reason->text);
+    CloseJsonObject(&json);
+  }
+  CloseJsonArray(&json);
   CloseJsonObject(&json);
   EndJson(&json);
 }

@@ -1,7 +1,9 @@
-// The preflight's WriteLogRecord: it keeps each record, unwritten, until the preflight takes the
-// records of the finding that wrote them.
+// The preflight's WriteLogRecord: it opens the run log as the launcher's does for each record, over
+// the dry platform, which notes whether it would open, and keeps the record, unwritten, until the
+// preflight takes the records of the step that wrote them.
 #include "preflight/report_records.h"
 
+#include "platform/files.h"
 #include "runlog/runlog.h"
 
 namespace {
@@ -13,7 +15,8 @@ RecordList pending;
 }  // namespace
 
 void WriteLogRecord(const char* who, const char* where, const char* what, const char* message) {
-  if (pending.count == kMostRecordsPerFinding) return;
+  CloseTextFile(OpenRunLog());
+  if (pending.count == kMostRecords) return;
   ReportedRecord& record = pending.records[pending.count++];
   CopyText(&record.who, who);
   CopyText(&record.where, where);
@@ -22,6 +25,6 @@ void WriteLogRecord(const char* who, const char* where, const char* what, const 
 }
 
 void TakeRecords(RecordList* list) {
-  *list = pending;
+  if (list != nullptr) *list = pending;
   pending.count = 0;
 }

@@ -4,7 +4,9 @@
 
 #include "common/fixed_text.h"
 
-inline constexpr int kMostRecordsPerFinding = 8;
+// More than one run writes: the settings' one, or three banner records, three of a failed start,
+// four of a failed check and two of a patch-info file that cannot be opened.
+inline constexpr int kMostRecords = 16;
 
 /// One record as the launcher would write it, without its time stamp.
 struct ReportedRecord {
@@ -16,8 +18,9 @@ struct ReportedRecord {
 
 struct RecordList {
   int count = 0;
-  ReportedRecord records[kMostRecordsPerFinding];
+  ReportedRecord records[kMostRecords];
 };
 
-/// Moves the records written since the last call into `list`; more than it holds are dropped.
+/// Moves the records written since the last call into `list` (nullptr: drops them); more than it
+/// holds are dropped.
 void TakeRecords(RecordList* list);

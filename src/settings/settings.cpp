@@ -28,13 +28,14 @@ int RejectSetting(const LauncherLocation& location, const char* who, const char*
 
 }  // namespace
 
-int ReadInstallerSettings(int located, const LauncherLocation& location,
-                          InstallerSettings* settings) {
+int LoadInstallerSettings(LauncherLocation* found, InstallerSettings* settings) {
   static constexpr char kMissing[] = "is missing from ini file.";
   static constexpr char kTooLong[] = "is too long in ini file.";
 
   // Without a folder of its own (a bare "Installer.ini" would be looked up elsewhere), or with one
   // too long to hold the file name, there is no settings file to read.
+  int located = GetLauncherLocation(found);
+  const LauncherLocation& location = *found;
   FixedText<kPathCapacity> settingsPath;
   if (!located || !CopyText(&settingsPath, location.directory.text) ||
       !AppendText(&settingsPath, kSettingsFileName)) {
@@ -63,9 +64,4 @@ int ReadInstallerSettings(int located, const LauncherLocation& location,
   if (result == 0) CopyText(&settings->extraSwitches, "");
   if (result == -1) return RejectSetting(location, patchId, "RunParams", kTooLong);
   return 1;
-}
-
-int LoadInstallerSettings(LauncherLocation* location, InstallerSettings* settings) {
-  int located = GetLauncherLocation(location);
-  return ReadInstallerSettings(located, *location, settings);
 }

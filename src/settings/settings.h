@@ -31,12 +31,6 @@ int SplitModulePath(const char* path, LeadByteRule isLeadByte, LauncherLocation*
 /// Fills `location` from the running executable's path. Returns 1, or 0 when that path could not
 /// be had or was cut: the location then names no folder of the launcher's own.
 int GetLauncherLocation(LauncherLocation* location);
-/// Reads the settings in order from Installer.ini in the folder of `location`, which `located`
-/// says GetLauncherLocation (or the like) found. Returns 1 when all five required values were
-/// found and fit their fields; otherwise writes one record that says which value is missing or
-/// too long and returns 0. A location that names no folder leaves no settings file.
-int ReadInstallerSettings(int located, const LauncherLocation& location,
-                          InstallerSettings* settings);
 /// Fills `location`, then reads the settings in order. Returns 1 when all five required values
 /// were found and fit their fields; otherwise writes one record that says which value is
 /// missing or too long and returns 0. A location that names no folder leaves no settings file.

@@ -23,9 +23,11 @@ code_texts() {
     text=$(tr '\n' ' ' <"$file")
     grep -o -E 'WriteLogRecord\([^;]*"[^"]*"\);' <<<"$text" | last_literal
     grep -o -E 'report\("[^"]*"\)' <<<"$text" | last_literal
-    # A constant given as any field of a record: its value in the same file.
+    # A constant given as any field of a record: its value in the same file or its folder's header.
+    local declared
+    declared=$(cat "$file" "$(dirname "$file")"/*.h | tr '\n' ' ')
     for name in $(grep -o -E 'WriteLogRecord\([^;]*\);' <<<"$text" | grep -o -E '\bk[A-Z][A-Za-z]*' | sort -u); do
-      grep -o -E "\b$name\[\] *= *\"[^\"]*\"" <<<"$text" | last_literal
+      grep -o -E "\b$name\[\] *= *\"[^\"]*\"" <<<"$declared" | last_literal
     done
     # The settings records: "<key> <suffix>" for each suffix constant the call may pass.
     grep -o -E 'RejectSetting\(location,[^;]*;' <<<"$text" | while read -r call; do

@@ -1,13 +1,16 @@
 // Runs every scenario through a real launcher binary: the Linux build in a temporary prefix, or
-// the Windows build under wine64 in a temporary prefix of its own, and checks the run log's exact
-// bytes, the emptied installer log, the patch-info file and the exit status.
+// the Windows build under wine in a temporary prefix of its own, and checks the run log's exact
+// bytes, the emptied installer log, the patch-info file and the exit status. Before each run the
+// preflight runs on the same bundle with the same command tail: it must change nothing, and its
+// status and records must agree with what the launcher then does.
 //
-//   e2e_test --leg=linux --launcher=PATH --installer=PATH [--wrapper="valgrind ..."]
-//   e2e_test --leg=wine --launcher=EXE --installer=EXE --reporter=EXE
+//   e2e_test --leg=linux --launcher=PATH --installer=PATH --preflight=PATH [--wrapper="..."]
+//   e2e_test --leg=wine|wow64|win32 --launcher=EXE --installer=EXE --preflight=EXE --reporter=EXE
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "harness.h"
@@ -15,37 +18,133 @@
 
 namespace {
 
+using Json = nlohmann::json;
+
 HarnessOptions options;
 std::unique_ptr<Leg> leg;
+const fs::path kDefaultFolder = "drive_c/hotfix/kb1";
 
 // Whether a scenario meant for `legs` runs on this leg.
 bool Runs(const Leg& on, Legs legs) {
   return legs != (on.IsWine() ? Legs::kLinuxOnly : Legs::kWindowsOnly);
 }
 
-class Scenarios : public ::testing::TestWithParam<Scenario> {};
+// The records a run log holds after its earlier one, as "who, where what message" (the time
+// stamp left out); merged installer log lines, which have no stamp, are not records.
+std::vector<std::string> RunRecords(const std::string& runLog) {
+  static const std::regex stamped(R"(^\d{1,2}/\d{1,2}/\d{4} \d{1,2}:\d{1,2}:\d{1,2} : (.*)$)");
+  std::vector<std::string> records;
+  size_t at = 0;
+  while (at < runLog.size()) {
+    size_t end = runLog.find("\r\n", at);
+    if (end == std::string::npos) end = runLog.size();
+    std::string line = runLog.substr(at, end - at);
+    std::smatch match;
+    if (std::regex_match(line, match, stamped)) records.push_back(match[1]);
+    at = end + 2;
+  }
+  return records;
+}
 
-TEST_P(Scenarios, RunLogPatchInfoAndExitStatus) {
-  const Scenario& scenario = GetParam();
-  if (!Runs(*leg, scenario.legs)) GTEST_SKIP() << "not on this platform";
+bool Holds(const std::vector<std::string>& records, const std::string& part) {
+  for (const std::string& record : records) {
+    if (record.find(part) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// The preflight's prediction against the launcher's run: every record it predicts is in the run
+// log, in order; 1 means the run stops before the launch or cannot start the installer, 2 that it
+// exits with 0, 0 and 3 that the installer starts as predicted.
+void ExpectPredicted(const Json& report, int launcherStatus, const std::string& runLog) {
+  std::vector<std::string> written = RunRecords(runLog);
+  size_t next = 0;
+  for (const Json& record : report["run_log"]["records"]) {
+    std::string text =
+        record["who"].get<std::string>() + ", " + record["where"].get<std::string>() + " " +
+        record["what"].get<std::string>() + " " + record["message"].get<std::string>();
+    while (next < written.size() && written[next] != text) ++next;
+    EXPECT_LT(next, written.size()) << "predicted, not written: " << text;
+    if (next < written.size()) ++next;
+  }
+  bool launched = Holds(written, "*******  Installing");
+  bool startFailed = Holds(written, " Failed to create process");
+  bool failurePredicted =
+      report["installer"].is_object() && !report["installer"]["start_error_code"].is_null();
+  switch (report["status"].get<int>()) {
+    case 1:
+      EXPECT_TRUE(!launched || startFailed) << "status 1, yet the installer started";
+      break;
+    case 2:
+      EXPECT_EQ(launcherStatus, 0);
+      break;
+    case 0:
+    case 3:
+      EXPECT_TRUE(launched);
+      EXPECT_EQ(startFailed, failurePredicted);
+      EXPECT_EQ(report["installer"]["command_line"].get<std::string>(),
+                "\"" + report["installer"]["path"].get<std::string>() + "\" " +
+                    report["installer"]["arguments"].get<std::string>());
+      break;
+    default:
+      ADD_FAILURE() << "the preflight gave status " << report["status"];
+  }
+}
+
+// Lays the scenario's bundle, files and registry out on the leg.
+void Prepare(const Scenario& scenario) {
+  leg->MoveLauncherFolder(scenario.folder.empty() ? kDefaultFolder : fs::path(scenario.folder));
   leg->Reset();
   const fs::path root = leg->Root();
+  const fs::path folder = leg->LauncherFolder();
   WriteFile(root / "drive_c/QOR_Updates_InstallOS.log", std::string(kEarlierRecord) + "\r\n");
   WriteFile(root / "drive_c/tmp.log", "stale installer log\r\n");
-  if (scenario.hasIni) WriteFile(leg->LauncherFolder() / "Installer.ini", scenario.ini);
+  if (scenario.hasIni) WriteFile(folder / "Installer.ini", scenario.ini);
   if (scenario.installerPresent) {
-    fs::path installer = leg->LauncherFolder() / "kb1.exe";
-    fs::copy_file(options.installer, installer);
-    if (!scenario.installerExecutable) fs::permissions(installer, fs::perms::owner_read);
+    fs::path installer = folder / "kb1.exe";
+    if (scenario.installerBytes.empty()) {
+      fs::copy_file(options.installer, installer);
+    } else {
+      WriteFile(installer, scenario.installerBytes);
+    }
+    fs::permissions(installer,
+                    scenario.installerExecutable ? fs::perms::owner_all : fs::perms::owner_read);
   }
-  if (!scenario.installerLog.empty()) {
-    WriteFile(leg->LauncherFolder() / "installer-log.bin", scenario.installerLog);
+  if (scenario.otherPrograms) {
+    // A program beside the installer, and a copy of the preflight: neither is the launcher.
+    fs::copy_file(options.installer, folder / "helper.exe");
+    leg->PlacePreflight(true);
   }
-  for (const std::string& folder : scenario.folders) fs::create_directories(root / folder);
+  if (!scenario.installerLog.empty())
+    WriteFile(folder / "installer-log.bin", scenario.installerLog);
+  for (const std::string& made : scenario.folders) fs::create_directories(root / made);
+  for (const auto& [path, target] : scenario.links) fs::create_symlink(target, root / path);
   if (!scenario.earlierPatchInfo.empty()) {
     WriteFile(root / scenario.patchInfoPath, scenario.earlierPatchInfo);
   }
-  leg->WriteRegistry(scenario.registry);
+  leg->WriteRegistry(scenario.registry, kNoRebootMarkers + scenario.systemRegistry);
+  leg->PlaceLauncher(scenario.launcherOutside);
+  leg->PlacePreflight(false);
+}
+
+class Scenarios : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(Scenarios, PreflightPredictsRunLogPatchInfoAndExitStatus) {
+  const Scenario& scenario = GetParam();
+  if (!Runs(*leg, scenario.legs)) GTEST_SKIP() << "not on this platform";
+  if (scenario.execFails && !options.wrapper.empty()) {
+    GTEST_SKIP() << "valgrind ends the launcher's child when its execve fails";
+  }
+  Prepare(scenario);
+  const fs::path root = leg->Root();
+
+  std::vector<std::string> args = {"--json", leg->BundleArgument(), "--"};
+  args.insert(args.end(), scenario.tail.begin(), scenario.tail.end());
+  PreflightRun preflight = leg->RunPreflight({args});
+  EXPECT_EQ(preflight.changes, "") << "the preflight changed these";
+  Json report = Json::parse(preflight.output, nullptr, false);
+  ASSERT_FALSE(report.is_discarded()) << preflight.output << preflight.errors;
+  EXPECT_EQ(report["status"], preflight.status);
 
   LaunchRequest request;
   request.tail = scenario.tail;
@@ -60,10 +159,13 @@ TEST_P(Scenarios, RunLogPatchInfoAndExitStatus) {
       << "run log:\n"
       << runLog << "\nexpected:\n"
       << expectedLog;
+  ExpectPredicted(report, status, runLog);
   bool installerRan = scenario.runLog.find("*******  Installing") != std::string::npos &&
                       scenario.runLog.find("Failed to create process") == std::string::npos;
   if (!installerRan) {
-    EXPECT_EQ(ReadFile(root / "drive_c/tmp.log"), "") << "the installer log was not emptied";
+    EXPECT_EQ(ReadFile(root / "drive_c/tmp.log"),
+              scenario.launcherOutside ? "stale installer log\r\n" : "")
+        << "the installer log was not emptied, or emptied by a launcher that touches nothing";
   }
   if (!scenario.patchInfoPath.empty()) {
     EXPECT_EQ(ReadFile(root / scenario.patchInfoPath), scenario.patchInfo);
@@ -78,9 +180,11 @@ INSTANTIATE_TEST_SUITE_P(All, Scenarios, ::testing::ValuesIn(AllScenarios()),
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   options = ParseHarnessOptions(argc, argv);
-  leg = MakeLeg(options, "drive_c/hotfix/kb1");
-  if (leg == nullptr) {
-    fprintf(stderr, "usage: e2e_test --leg=linux|wine --launcher=P --installer=P [--reporter=P]\n");
+  leg = MakeLeg(options, kDefaultFolder);
+  if (leg == nullptr || options.preflight.empty()) {
+    fprintf(stderr,
+            "usage: e2e_test --leg=linux|wine|wow64|win32 --launcher=P --installer=P "
+            "--preflight=P [--reporter=P]\n");
     return 2;
   }
   int result = RUN_ALL_TESTS();

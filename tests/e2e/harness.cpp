@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,7 +12,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
+
+const std::string kRebootPendingKey =
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Component Based "
+    "Servicing\\RebootPending";
+const std::string kNoRebootMarkers =
+    "[-" + kRebootPendingKey +
+    "]\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto "
+    "Update\\RebootRequired]\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session "
+    "Manager]\r\n\"PendingFileRenameOperations\"=-\r\n";
 
 HarnessOptions ParseHarnessOptions(int argc, char** argv) {
   HarnessOptions options;
@@ -76,7 +87,7 @@ void TakeCapture(FILE* capture, std::string* text) {
 }  // namespace
 
 int RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-               std::string* output, bool closedStreams, std::string* errors) {
+               std::string* output, Streams streams, std::string* errors) {
   // Output goes to a file rather than a pipe, so that a process the program leaves running with
   // its streams cannot hold up the wait.
   FILE* capture = output != nullptr ? tmpfile() : nullptr;
@@ -86,10 +97,12 @@ int RunProgram(const std::vector<std::string>& argv, const std::vector<std::stri
   }
   pid_t pid = fork();
   if (pid == 0) {
-    if (closedStreams) {
+    if (streams == Streams::kClosed) {
       for (int fd = 0; fd <= 2; ++fd) close(fd);
     } else {
-      int out = capture != nullptr ? fileno(capture) : open("/dev/null", O_WRONLY);
+      int out = streams == Streams::kFullOutput ? open("/dev/full", O_WRONLY)
+                : capture != nullptr            ? fileno(capture)
+                                                : open("/dev/null", O_WRONLY);
       dup2(out, 1);
       if (errorCapture != nullptr) dup2(fileno(errorCapture), 2);
     }
@@ -142,33 +155,42 @@ std::regex LogPattern(const std::string& expected, const std::string& directory)
 
 namespace {
 
-// A UTF-16LE registry export as UTF-8, one unit at a time (a surrogate half stays a unit of its
-// own, which keeps the text comparable), without the sections under any of `dropped`.
-std::string ExportText(const std::string& utf16, const std::vector<std::string>& dropped) {
-  std::string text;
-  for (size_t i = 2; i + 1 < utf16.size(); i += 2) {  // past the byte-order mark
-    unsigned unit = static_cast<unsigned char>(utf16[i]) | static_cast<unsigned char>(utf16[i + 1])
-                                                               << 8;
-    if (unit < 0x80) {
-      text += static_cast<char>(unit);
-    } else if (unit < 0x800) {
-      text += {static_cast<char>(0xC0 | unit >> 6), static_cast<char>(0x80 | (unit & 0x3F))};
-    } else {
-      text += {static_cast<char>(0xE0 | unit >> 12), static_cast<char>(0x80 | (unit >> 6 & 0x3F)),
-               static_cast<char>(0x80 | (unit & 0x3F))};
-    }
+// Every entry below the root's drives (and the Linux registry file): its kind, size and times.
+std::map<std::string, std::string> SnapshotFiles(const fs::path& root) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    std::string relative = fs::relative(entry.path(), root).string();
+    if (relative.rfind("drive_", 0) != 0 && relative != "HKLM.reg") continue;
+    struct stat status;
+    if (lstat(entry.path().c_str(), &status) != 0) continue;
+    entries[relative] = std::to_string(status.st_mode) + " " + std::to_string(status.st_size) +
+                        " " + std::to_string(status.st_mtim.tv_sec) + "." +
+                        std::to_string(status.st_mtim.tv_nsec);
   }
-  std::string kept;
-  bool keep = true;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.rfind('[', 0) == 0) {
-      keep = std::none_of(dropped.begin(), dropped.end(),
-                          [&](const std::string& key) { return line.rfind("[" + key, 0) == 0; });
-    }
-    if (keep) kept += line + "\n";
+  return entries;
+}
+
+// Names what differs between two snapshots of files, or the lines of two texts, rather than
+// printing them whole.
+std::string Differences(const std::map<std::string, std::string>& before,
+                        const std::map<std::string, std::string>& after) {
+  std::string differences;
+  for (const auto& [path, entry] : before) {
+    auto found = after.find(path);
+    if (found == after.end()) differences += "removed: " + path + "\n";
+    if (found != after.end() && found->second != entry) differences += "changed: " + path + "\n";
   }
-  return kept;
+  for (const auto& [path, entry] : after) {
+    if (before.count(path) == 0) differences += "added: " + path + "\n";
+  }
+  return differences;
+}
+
+std::map<std::string, std::string> Lines(const std::string& text) {
+  std::map<std::string, std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines[line] += "+";
+  return lines;
 }
 
 }  // namespace
@@ -205,8 +227,6 @@ class LinuxLeg : public Leg {
   void WriteRegistry(const std::string& lines, const std::string& systemLines) override {
     WriteFile(root_ / "HKLM.reg", "REGEDIT4\r\n\r\n" + lines + systemLines);
   }
-  std::string ExportRegistry() override { return ReadFile(root_ / "HKLM.reg"); }
-  void WaitForEnd() override {}
   std::string LauncherFileName() const override { return "setup"; }
   std::string BundleArgument() const override { return LauncherFolder().string(); }
   void PlacePreflight(bool besideLauncher) override {
@@ -215,30 +235,43 @@ class LinuxLeg : public Leg {
                     fs::copy_options::overwrite_existing);
     }
   }
-  int RunPreflight(const std::vector<std::string>& args, bool besideLauncher, std::string* output,
-                   std::string* errors) override {
+  PreflightRun RunPreflight(const PreflightCall& call) override {
     fs::path program =
-        besideLauncher ? LauncherFolder() / "hotfix-preflight" : fs::path(options_.preflight);
-    std::vector<std::string> argv = options_.wrapper;
+        call.besideLauncher ? LauncherFolder() / "hotfix-preflight" : fs::path(options_.preflight);
+    std::vector<std::string> argv;
+    if (call.asNobody) argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    argv.insert(argv.end(), options_.wrapper.begin(), options_.wrapper.end());
     argv.push_back(program.string());
-    argv.insert(argv.end(), args.begin(), args.end());
-    int status =
-        RunProgram(argv, {"HOTFIX_LAUNCHER_PREFIX=" + root_.string()}, output, false, errors);
+    argv.insert(argv.end(), call.args.begin(), call.args.end());
+    PreflightRun run;
+    std::map<std::string, std::string> before = SnapshotFiles(root_);
+    int status = RunProgram(argv, {"HOTFIX_LAUNCHER_PREFIX=" + root_.string()}, &run.output,
+                            call.fullOutput ? Streams::kFullOutput : Streams::kUsual, &run.errors);
+    run.changes = Differences(before, SnapshotFiles(root_));
     // Valgrind's own notes ("--PID-- ...", such as the one for a system call it does not know)
     // are not the program's; its error reports ("==PID== ...") stay.
-    if (errors != nullptr && !options_.wrapper.empty()) {
-      *errors = std::regex_replace(*errors, std::regex("--[0-9]+-- [^\n]*\n"), "");
+    if (!options_.wrapper.empty()) {
+      run.errors = std::regex_replace(run.errors, std::regex("--[0-9]+-- [^\n]*\n"), "");
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : kNoExitStatus;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : kNoExitStatus;
+    return run;
+  }
+  void PlaceLauncher(bool linkOutside) override {
+    fs::path setup = LauncherFolder() / "setup";
+    fs::remove(setup);
+    if (linkOutside) {
+      fs::create_symlink(options_.launcher, setup);
+    } else {
+      fs::copy_file(options_.launcher, setup);
+    }
   }
   int Run(const LaunchRequest& request) override {
-    fs::copy_file(options_.launcher, LauncherFolder() / "setup",
-                  fs::copy_options::overwrite_existing);
+    if (!fs::exists(fs::symlink_status(LauncherFolder() / "setup"))) PlaceLauncher(false);
     std::vector<std::string> argv = options_.wrapper;
     argv.push_back((LauncherFolder() / "setup").string());
     argv.insert(argv.end(), request.tail.begin(), request.tail.end());
     int status = RunProgram(argv, {"HOTFIX_LAUNCHER_PREFIX=" + root_.string()}, nullptr,
-                            request.closedStreams);
+                            request.closedStreams ? Streams::kClosed : Streams::kUsual);
     return WIFEXITED(status) ? WEXITSTATUS(status) : kNoExitStatus;
   }
 
@@ -246,10 +279,10 @@ class LinuxLeg : public Leg {
   HarnessOptions options_;
 };
 
-// The Windows build under wine. Scenarios give their registry keys as the launcher, a 32-bit
-// program, names them; where that view lies depends on the Windows: on a 64-bit one (the x64
-// build's KEY_WOW64_32KEY, or WoW64 for the 32-bit product) under SOFTWARE\Wow6432Node, on a
-// 32-bit one under SOFTWARE itself.
+// The Windows build under wine, with one wine server for all runs. Scenarios give their registry
+// keys as the launcher, a 32-bit program, names them; where that view lies depends on the
+// Windows: on a 64-bit one (the x64 build's KEY_WOW64_32KEY, or WoW64 for the 32-bit product)
+// under SOFTWARE\Wow6432Node, on a 32-bit one under SOFTWARE itself.
 class WineLeg : public Leg {
  public:
   WineLeg(const HarnessOptions& options, bool windows32)
@@ -258,14 +291,18 @@ class WineLeg : public Leg {
     root_ = mkdtemp(pattern);
     env_ = {"WINEPREFIX=" + root_.string(), "WINEDEBUG=-all",
             std::string("WINEARCH=") + (windows32 ? "win32" : "win64")};
+    // The new prefix settles first (its boot's services write their files), then a persistent
+    // server spares every run the server's start.
     RunProgram({"wineboot", "-i"}, env_);
-    // A persistent server spares every run the server's start.
-    if (options.persistentServer) RunProgram({"wineserver", "-p"}, env_);
+    RunProgram({"wineserver", "-w"}, env_);
+    RunProgram({"wineserver", "-p"}, env_);
     fs::create_directories(root_ / "drive_e");
     fs::create_symlink("../drive_e", root_ / "dosdevices/e:");
   }
   ~WineLeg() override {
+    // The server writes the registry out as it ends: only then is the prefix removed whole.
     RunProgram({"wineserver", "-k"}, env_);
+    RunProgram({"wineserver", "-w"}, env_);
     fs::remove_all(root_);
   }
   bool IsWine() const override { return true; }
@@ -285,23 +322,6 @@ class WineLeg : public Leg {
     WriteFile(root_ / "drive_c/hotfix/registry.reg", reg);
     RunProgram({RegLoader(), "reg", "import", "C:\\hotfix\\registry.reg"}, env_);
   }
-  void WaitForEnd() override { RunProgram({"wineserver", "-w"}, env_); }
-  std::string ExportRegistry() override {
-    fs::path file = root_ / "registry-export.reg";
-    std::string windowsPath = "Z:" + file.string();
-    std::replace(windowsPath.begin(), windowsPath.end(), '/', '\\');
-    RunProgram({RegLoader(), "reg", "export", "HKLM", windowsPath, "/y"}, env_);
-    std::string exported = ReadFile(file);
-    fs::remove(file);
-    // What wine rewrites as it boots: its devices, drives, network cards and service counter.
-    const std::string system = "HKEY_LOCAL_MACHINE\\System\\";
-    const std::string control = system + "CurrentControlSet\\Control\\";
-    const std::string cards = "Microsoft\\Windows NT\\CurrentVersion\\NetworkCards";
-    return ExportText(exported,
-                      {control + "Video", control + "Class\\", control + "ServiceCurrent]",
-                       system + "MountedDevices]", "HKEY_LOCAL_MACHINE\\Software\\" + cards,
-                       "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\" + cards});
-  }
   std::string LauncherFileName() const override { return "setup.exe"; }
   std::string BundleArgument() const override { return "C:\\hotfix\\kb1"; }
   void PlacePreflight(bool besideLauncher) override {
@@ -310,40 +330,84 @@ class WineLeg : public Leg {
         (besideLauncher ? LauncherFolder() : root_ / "drive_c/hotfix") / "hotfix-preflight.exe",
         fs::copy_options::overwrite_existing);
   }
-  int RunPreflight(const std::vector<std::string>& args, bool besideLauncher, std::string* output,
-                   std::string* errors) override {
-    std::string program = besideLauncher ? "C:\\hotfix\\kb1\\hotfix-preflight.exe"
-                                         : "C:\\hotfix\\hotfix-preflight.exe";
-    std::vector<std::string> argv = {"wine", program};
-    argv.insert(argv.end(), args.begin(), args.end());
-    int status = RunProgram(argv, env_, output, false, errors);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : kNoExitStatus;
+  // Through the reporter, which saves HKEY_LOCAL_MACHINE right before and after the preflight in
+  // the same server session: a change to the registry changes the saved text, key times
+  // included. An output that cannot be written leaves no room for the reporter's own.
+  PreflightRun RunPreflight(const PreflightCall& call) override {
+    std::string program = call.besideLauncher ? "C:\\hotfix\\kb1\\hotfix-preflight.exe"
+                                              : "C:\\hotfix\\hotfix-preflight.exe";
+    PreflightRun run;
+    if (call.fullOutput) {
+      std::vector<std::string> argv = {"wine", program};
+      argv.insert(argv.end(), call.args.begin(), call.args.end());
+      int status = RunProgram(argv, env_, &run.output, Streams::kFullOutput, &run.errors);
+      run.status = WIFEXITED(status) ? WEXITSTATUS(status) : kNoExitStatus;
+      return run;
+    }
+    std::string line = QuoteArgument(program);
+    for (const std::string& arg : call.args) line += " " + QuoteArgument(arg);
+    fs::path saves = root_ / "saves";
+    fs::create_directories(saves);
+    PlaceReporter(line);
+    std::map<std::string, std::string> before = SnapshotFiles(root_);
+    run.status = Report(&run.output, WindowsPath(saves), &run.errors);
+    std::string registryBefore = ReadFile(saves / "before.reg");
+    run.changes = Differences(before, SnapshotFiles(root_)) +
+                  Differences(Lines(registryBefore), Lines(ReadFile(saves / "after.reg"))) +
+                  (registryBefore.empty() ? "the registry was not saved\n" : "");
+    return run;
   }
-  int Run(const LaunchRequest& request) override {
+  void PlaceLauncher(bool) override {
     fs::copy_file(options_.launcher, LauncherFolder() / "setup.exe",
                   fs::copy_options::overwrite_existing);
-    fs::copy_file(options_.reporter, root_ / "drive_c/hotfix/run_and_report.exe",
-                  fs::copy_options::overwrite_existing);
+  }
+  int Run(const LaunchRequest& request) override {
+    if (!fs::exists(LauncherFolder() / "setup.exe")) PlaceLauncher(false);
     std::string line = request.windowsCommandLine;
     if (line.empty()) {
       line = "\"C:\\hotfix\\kb1\\setup.exe\"";
       for (const std::string& arg : request.tail) line += " " + QuoteArgument(arg);
     }
-    WriteFile(root_ / "drive_c/hotfix/command.txt", line);
+    PlaceReporter(line);
     std::string output;
-    RunProgram({"wine", "C:\\hotfix\\run_and_report.exe"}, env_, &output);
-    std::smatch match;
-    if (!std::regex_search(output, match, std::regex(R"(exit=(-?\d+))"))) {
-      ADD_FAILURE() << "no exit status reported: " << output;
-      return kNoExitStatus;
-    }
-    return std::stoi(match[1]);
+    return Report(&output);
   }
 
  private:
   // On a 64-bit Windows only the 64-bit reg.exe takes Wow6432Node paths as they stand (the 32-bit
-  // one would redirect them a second time), and only it writes and exports the system view.
+  // one would redirect them a second time), and only it writes the system view.
   std::string RegLoader() const { return windows32_ ? "wine" : "/usr/lib/wine/wine64"; }
+
+  // The host path `path` as drive Z names it.
+  static std::string WindowsPath(const fs::path& path) {
+    std::string windows = "Z:" + path.string();
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    return windows;
+  }
+
+  // Puts the reporter and the command line it runs into drive C.
+  void PlaceReporter(const std::string& line) {
+    fs::copy_file(options_.reporter, root_ / "drive_c/hotfix/run_and_report.exe",
+                  fs::copy_options::overwrite_existing);
+    WriteFile(root_ / "drive_c/hotfix/command.txt", line);
+  }
+
+  // Runs the placed command line through the reporter (with `saves`, saving the registry around
+  // it, its standard streams the command's) and returns the command's full exit status; *output
+  // is what came before the reporter's own line.
+  int Report(std::string* output, const std::string& saves = "", std::string* errors = nullptr) {
+    std::vector<std::string> argv = {"wine", "C:\\hotfix\\run_and_report.exe"};
+    if (!saves.empty()) argv.push_back(saves);
+    RunProgram(argv, env_, output, Streams::kUsual, errors);
+    std::smatch match;
+    if (!std::regex_search(*output, match, std::regex(R"(exit=(-?\d+)\r?\n?$)"))) {
+      ADD_FAILURE() << "no exit status reported: " << *output;
+      return kNoExitStatus;
+    }
+    int status = std::stoi(match[1]);
+    output->erase(static_cast<size_t>(match.position(0)));
+    return status;
+  }
 
   HarnessOptions options_;
   bool windows32_;

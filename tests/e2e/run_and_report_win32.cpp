@@ -1,11 +1,38 @@
 // Runs the command line written in C:\hotfix\command.txt, waits for it and prints its full 32-bit
-// exit code, which a Linux exit status (8 bits) could not carry out of wine.
+// exit code, which a Linux exit status (8 bits) could not carry out of wine. Given a folder, it
+// saves HKEY_LOCAL_MACHINE there right before (before.reg) and after (after.reg) the command, which
+// then writes to this program's own standard streams.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 
-int main() {
+namespace {
+
+// Wine saves a whole branch, HKEY_LOCAL_MACHINE included, as text with each key's time.
+void SaveMachineKey(const char* folder, const char* name) {
+  char path[MAX_PATH];
+  snprintf(path, sizeof path, "%s\\%s", folder, name);
+  DeleteFileA(path);
+  LONG saved = RegSaveKeyA(HKEY_LOCAL_MACHINE, path, nullptr);
+  if (saved != ERROR_SUCCESS) printf("save failed %ld\n", saved);
+}
+
+void EnableBackupPrivilege() {
+  HANDLE token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) return;
+  TOKEN_PRIVILEGES privileges = {};
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  LookupPrivilegeValueA(nullptr, "SeBackupPrivilege", &privileges.Privileges[0].Luid);
+  AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+  CloseHandle(token);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* saves = argc > 1 ? argv[1] : nullptr;
   char line[40000] = "";
   FILE* file = fopen("C:\\hotfix\\command.txt", "rb");
   if (file == nullptr) return 2;
@@ -15,9 +42,20 @@ int main() {
   STARTUPINFOA startup;
   memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
+  if (saves != nullptr) {
+    EnableBackupPrivilege();
+    SaveMachineKey(saves, "before.reg");
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    HANDLE* streams[] = {&startup.hStdInput, &startup.hStdOutput, &startup.hStdError};
+    DWORD kinds[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (int i = 0; i < 3; ++i) {
+      *streams[i] = GetStdHandle(kinds[i]);
+      SetHandleInformation(*streams[i], HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    }
+  }
   PROCESS_INFORMATION process;
-  if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
+  if (!CreateProcessA(nullptr, line, nullptr, nullptr, saves != nullptr, 0, nullptr, nullptr,
+                      &startup, &process)) {
     printf("start failed %lu\n", GetLastError());
     return 3;
   }
@@ -26,6 +64,7 @@ int main() {
   GetExitCodeProcess(process.hProcess, &code);
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
+  if (saves != nullptr) SaveMachineKey(saves, "after.reg");
   printf("exit=%ld\n", static_cast<long>(static_cast<LONG>(code)));
   return 0;
 }

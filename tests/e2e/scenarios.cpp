@@ -1,6 +1,8 @@
 // The scenario list of the end-to-end tests.
 #include "scenarios.h"
 
+#include "harness.h"
+
 namespace {
 
 const std::string kHead = "/norestart /log:\"c:\\tmp.log\" ";
@@ -21,10 +23,10 @@ std::string Record(const std::string& who, const std::string& message) {
 
 std::string Record(const std::string& message) { return Record("KB1", message); }
 
-std::string Banner(const std::string& arguments) {
+std::string Banner(const std::string& arguments, const std::string& installer = "kb1.exe") {
   return "{T}*********************   QOR: New OS Patch  *****************************,   \n"
-         "{T}*******  Installing, KB1 kb1.exe " +
-         arguments + "\n" +
+         "{T}*******  Installing, KB1 " +
+         installer + " " + arguments + "\n" +
          "{T}************************************************************************,   \n";
 }
 
@@ -158,6 +160,7 @@ std::vector<Scenario> MakeScenarios() {
   list.push_back({.name = "tail_quoted_program_name",
                   .legs = Legs::kWindowsOnly,
                   .ini = Ini(""),
+                  .tail = {"/x"},  // the preflight's; the launcher gets the whole line
                   .windowsCommandLine = "\"C:\\hotfix\\kb1\\setup.exe\"  /x",
                   .status = 0,
                   .runLog = Banner(kHead + "/x") + kKeyMissing + "installer arguments: " + kArgs +
@@ -275,6 +278,77 @@ std::vector<Scenario> MakeScenarios() {
                   .status = 0,
                   .runLog = Banner(kHead) + Record("Failed to open PatchInfo file") +
                             Record("C:\\Srv\\server\\patchinfo")});
+
+  // What a careful operator meets before the launcher: the preflight must tell what it then does.
+  list.push_back({.name = "appname_missing",
+                  .ini = "[MicrosoftPatch]\r\nDaziveID=KB1\r\nMicrosoftRegKey=K\r\n",
+                  .status = -1,
+                  .runLog = Record("N/A ", "AppName is missing from ini file.")});
+  for (const char* name : {".\\kb1.exe", "./kb1.exe", "x\\..\\kb1.exe"}) {
+    list.push_back(
+        {.name = name[0] == 'x'   ? "appname_through_parent"
+                 : name[1] == '/' ? "appname_dot_slash"
+                                  : "appname_dot_backslash",
+         .ini = Ini("", "1", name),
+         .status = 0,
+         .runLog = Banner(kHead, name) + kKeyMissing + "installer arguments: " + kArgs + "\n\n"});
+  }
+  list.push_back(
+      {.name = "bundle_with_other_programs",
+       .ini = Ini(""),
+       .otherPrograms = true,
+       .status = 0,
+       .runLog = Banner(kHead) + kKeyMissing + "installer arguments: " + kArgs + "\n\n"});
+  list.push_back({.name = "installer_not_a_program",
+                  .ini = Ini(""),
+                  .installerBytes = "<html><body>404 Not Found</body></html>\r\n",
+                  .status = -1,
+                  .runLog = Banner(kHead) + Record("Failed to create process") +
+                            Record("{DIR}kb1.exe") + Record("\"{DIR}kb1.exe\" " + kHead) +
+                            kKeyMissing});
+  list.push_back(
+      {.name = "reboot_pending",
+       .ini = Ini(""),
+       .systemRegistry = "[" + kRebootPendingKey + "]\r\n",
+       .status = 0,
+       .runLog = Banner(kHead) + kKeyMissing + "installer arguments: " + kArgs + "\n\n"});
+  // Linux only: a launcher that is a link to the installed one runs from outside the prefix, where
+  // it touches nothing; a dangling patch-info link, which wine does not show as one; and a
+  // launcher folder whose Windows path passes 259 characters, where Windows starts no program.
+  for (bool found : {true, false}) {
+    list.push_back({.name = found ? "installer_script" : "installer_script_interpreter_missing",
+                    .legs = Legs::kLinuxOnly,
+                    .ini = Ini(""),
+                    .installerBytes = found ? "#!/bin/sh\nexit 0\n" : "#!/missing/sh\nexit 0\n",
+                    .execFails = !found,
+                    .status = found ? 0 : -1,
+                    .runLog = Banner(kHead) +
+                              (found ? ""
+                                     : Record("Failed to create process") + Record("{DIR}kb1.exe") +
+                                           Record("\"{DIR}kb1.exe\" " + kHead)) +
+                              kKeyMissing});
+  }
+  list.push_back({.name = "launcher_link_outside_prefix",
+                  .legs = Legs::kLinuxOnly,
+                  .ini = Ini(""),
+                  .launcherOutside = true,
+                  .status = -1,
+                  .runLog = ""});
+  list.push_back({.name = "patchinfo_dangling_link",
+                  .legs = Legs::kLinuxOnly,
+                  .ini = Ini(""),
+                  .registry = installed + kServer,
+                  .links = {{"drive_c/Srv/server/patchinfo", "../../Missing/patchinfo"}},
+                  .folders = {"drive_c/Srv/server"},
+                  .status = 0,
+                  .runLog = Banner(kHead) + Record("Failed to open PatchInfo file") +
+                            Record("C:\\Srv\\server\\patchinfo")});
+  list.push_back({.name = "launcher_folder_over_259_characters",
+                  .legs = Legs::kLinuxOnly,
+                  .ini = Ini(""),
+                  .folder = "drive_c/" + std::string(130, 'a') + "/" + std::string(130, 'b'),
+                  .status = -1,
+                  .runLog = "{T}N/A ,   AppName is missing from ini file.\n"});
   return list;
 }
 

@@ -4,6 +4,7 @@
 
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 enum class Legs { kBoth, kLinuxOnly, kWindowsOnly };
@@ -15,11 +16,18 @@ struct Scenario {
   std::string ini;
   // Registry lines after the header, keys under HKEY_LOCAL_MACHINE\SOFTWARE.
   std::string registry;
+  std::string systemRegistry;  // lines for the registry's system view, such as reboot markers
   // Bytes the test installer writes as its log; empty: a line listing its arguments.
   std::string installerLog;
   bool installerPresent = true;
   bool installerExecutable = true;
-  std::vector<std::string> tail;     // the launcher's arguments
+  std::string installerBytes;    // the installer file's bytes; empty: the example installer
+  bool otherPrograms = false;    // another program and a copy of the preflight in the bundle
+  bool launcherOutside = false;  // Linux: the bundle's launcher is a link to one outside the prefix
+  bool execFails = false;        // Linux: the installer's exec fails, which valgrind cannot survive
+  std::string folder;            // Linux: the launcher's folder below the root, when not the usual
+  std::vector<std::pair<std::string, std::string>> links;  // below the root: path, target
+  std::vector<std::string> tail;                           // the launcher's arguments
   std::string windowsCommandLine;    // a whole command line instead, on Windows only
   std::vector<std::string> folders;  // folders below the root to make, e.g. "drive_c/Srv/server"
   std::string earlierPatchInfo;      // patch-info file content before the run

@@ -7,7 +7,7 @@
 
 #include "check/check.h"
 #include "driver/driver.h"
-#include "fake/fake_platform.h"
+#include "platform/fake/fake_platform.h"
 #include "runlog/runlog.h"
 #include "settings/settings.h"
 
@@ -27,6 +27,9 @@ std::string Banner(const std::string& arguments) {
          "*******  Installing, KB1 kb1.exe " + arguments + "\n" + kStamp +
          "************************************************************************,   \n";
 }
+
+// The run log as written so far.
+std::string RunLogText() { return Fake().files[kRunLogPath]; }
 
 class FakeRun : public ::testing::Test {
  protected:

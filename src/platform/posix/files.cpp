@@ -17,11 +17,11 @@
 // platform/shared/text_output.cpp, which writes whole lines only, each block in one write() on a
 // file opened with O_APPEND, so records of launchers running at once never overwrite or split each
 // other.
-#include "platform/files.h"
-
+//
+// Opening a file to write, which creates, empties or moves to its end, is the launcher's alone
+// (open_text_file.cpp); what follows the open is shared with the dry platform, which only reads.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <bit>
@@ -34,6 +34,7 @@
 #include "platform/memory.h"
 #include "platform/posix/open_file.h"
 #include "platform/posix/paths.h"
+#include "platform/posix/text_file.h"
 #include "platform/shared/text_output.h"
 
 namespace {
@@ -73,44 +74,6 @@ int OpenFlags(TextFileMode mode) {
       break;
   }
   return O_RDONLY;
-}
-
-// Opens the file as `mode` asks; a probe neither creates nor empties it. Sets `mapped` (the
-// host path) on the way.
-int OpenDescriptor(const char* path, TextFileMode mode, bool probe, char* mapped) {
-  if (!MapPlatformPath(path, mapped, kMappedPathCapacity)) return -1;
-  // Anyone may put a link into a drive's root folder: a file there is used only when it is no
-  // link and has no other name, so that nothing elsewhere is emptied, appended to or read.
-  bool exposed = IsInDriveRoot(mapped);
-  int flags = OpenFlags(mode) | (exposed ? O_NOFOLLOW : 0);
-  if (probe) flags &= ~O_CREAT;
-  struct stat status;
-  int fd = OpenRegularFile(mapped, flags, &status);
-  if (fd < 0) return -1;
-  bool usable = !exposed || status.st_nlink <= 1;
-  if (usable && !probe && mode == TextFileMode::kWriteAtEnd) {
-    usable = lseek(fd, 0, SEEK_END) >= 0;
-  }
-  if (usable && !probe && mode == TextFileMode::kCreateEmpty) usable = ftruncate(fd, 0) == 0;
-  if (!usable) {
-    close(fd);
-    errno = EPERM;
-    return -1;
-  }
-  return fd;
-}
-
-// Fills `resolved` with the host folder that holds the host path `mapped`, resolved inside the
-// prefix; returns 1, or 0 when there is none.
-int ResolveHostFolder(const char* mapped, char* resolved, size_t capacity) {
-  char folder[kMappedPathCapacity];
-  CopyBounded(folder, sizeof folder, mapped);
-  char* slash = strrchr(folder, '/');
-  if (slash == nullptr) return 0;
-  *slash = '\0';
-  struct stat status;
-  return ResolveInsidePrefix(folder, resolved, capacity) && stat(resolved, &status) == 0 &&
-         S_ISDIR(status.st_mode);
 }
 
 // Moves the file to a large read buffer, keeping the bytes in `data`; stays with the small one
@@ -180,17 +143,32 @@ size_t CountPlainBytes(const unsigned char* from, size_t length) {
 
 }  // namespace
 
-TextFile* OpenTextFile(const char* path, TextFileMode mode) {
+int OpenTextDescriptor(const char* path, TextFileMode mode) {
   char mapped[kMappedPathCapacity];
-  int fd = OpenDescriptor(path, mode, false, mapped);
-  if (fd < 0) return nullptr;
+  if (!MapPlatformPath(path, mapped, sizeof mapped)) return -1;
+  // Anyone may put a link into a drive's root folder: a file there is used only when it is no
+  // link and has no other name, so that nothing elsewhere is emptied, appended to or read.
+  bool exposed = IsInDriveRoot(mapped);
+  struct stat status;
+  int fd = OpenRegularFile(mapped, OpenFlags(mode) | (exposed ? O_NOFOLLOW : 0), &status);
+  if (fd >= 0 && exposed && status.st_nlink > 1) {
+    close(fd);
+    errno = EPERM;
+    return -1;
+  }
+  return fd;
+}
+
+TextFile* StartTextFile(int fd, bool reading) {
   auto* file = static_cast<TextFile*>(AllocateBuffer(sizeof(TextFile)));
   if (file == nullptr) {
-    close(fd);
+    if (fd >= 0) close(fd);
     return nullptr;
   }
   file->fd = fd;
-  file->reading = mode == TextFileMode::kRead;
+  file->reading = reading;
+  // A file without a descriptor has nothing to read, and takes no writes as a reading one.
+  file->ended = fd < 0;
   file->capacity = kSmallBufferSize;
   file->data = file->small;
   StartTextOutput(&file->output, file->small, sizeof file->small);
@@ -253,34 +231,7 @@ void WriteText(TextFile* file, const char* text) {
 void CloseTextFile(TextFile* file) {
   if (file == nullptr) return;
   if (!file->reading) EndTextOutput(file, &file->output);
-  close(file->fd);
+  if (file->fd >= 0) close(file->fd);
   if (file->data != file->small) ReleaseBuffer(file->data);
   ReleaseBuffer(file);
-}
-
-FileAccess ProbeTextFile(const char* path, TextFileMode mode) {
-  char mapped[kMappedPathCapacity];
-  errno = 0;
-  int fd = OpenDescriptor(path, mode, true, mapped);
-  if (fd >= 0) {
-    close(fd);
-    return FileAccess::kOpens;
-  }
-  if (errno != ENOENT || mode == TextFileMode::kRead) return FileAccess::kCannotOpen;
-  char folder[kMappedPathCapacity];
-  return ResolveHostFolder(mapped, folder, sizeof folder) && access(folder, W_OK | X_OK) == 0
-             ? FileAccess::kWouldCreate
-             : FileAccess::kCannotOpen;
-}
-
-int ReadFreeSpace(const char* folder, uint64_t* bytes) {
-  char mapped[kMappedPathCapacity];
-  char resolved[kMappedPathCapacity];
-  struct statvfs space;
-  if (!MapPlatformPath(folder, mapped, sizeof mapped) ||
-      !ResolveInsidePrefix(mapped, resolved, sizeof resolved) || statvfs(resolved, &space) != 0) {
-    return 0;
-  }
-  *bytes = static_cast<uint64_t>(space.f_bavail) * space.f_frsize;
-  return 1;
 }

@@ -1,11 +1,14 @@
 // The preflight's folders on Linux: a folder typed as a host path is named by its Windows path in
-// the prefix's drives, as a launcher there names its own; program files are the regular files this
-// user may execute, with their names as code page 1252 text.
+// the prefix's drives, as a launcher there names its own; a launcher is a file this user may
+// execute that carries the ELF note the build puts into it (cmake/program_note.c.in), and it runs
+// from where the system's links lead, as /proc/self/exe shows it.
 #include "platform/folders.h"
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <link.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <climits>
@@ -15,6 +18,61 @@
 #include "platform/posix/code_page_1252.h"
 #include "platform/posix/open_file.h"
 #include "platform/posix/paths.h"
+
+namespace {
+
+// The note's owner and type, and the descriptions that tell the two programs apart.
+constexpr char kNoteOwner[] = "hotfix-launcher";
+constexpr uint32_t kProgramNoteType = 1;
+constexpr char kLauncherMark[] = "hotfix-launcher";
+
+size_t Aligned(size_t size) { return (size + 3) & ~size_t{3}; }
+
+// Whether the notes in `notes` hold the program note with the description `mark`.
+bool NotesHold(const unsigned char* notes, size_t size, const char* mark) {
+  size_t at = 0;
+  while (at + sizeof(ElfW(Nhdr)) <= size) {
+    ElfW(Nhdr) note;
+    memcpy(&note, notes + at, sizeof note);
+    size_t name = at + sizeof note;
+    size_t description = name + Aligned(note.n_namesz);
+    at = description + Aligned(note.n_descsz);
+    if (at > size) break;
+    if (note.n_type == kProgramNoteType && note.n_namesz == sizeof kNoteOwner &&
+        memcmp(notes + name, kNoteOwner, sizeof kNoteOwner) == 0 &&
+        strnlen(reinterpret_cast<const char*>(notes + description), note.n_descsz) ==
+            strlen(mark) &&
+        memcmp(notes + description, mark, strlen(mark)) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Whether the ELF program open at `fd` carries the program note `mark` in a note segment.
+bool CarriesMark(int fd, const char* mark) {
+  ElfW(Ehdr) header;
+  if (pread(fd, &header, sizeof header, 0) != sizeof header ||
+      memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_phentsize != sizeof(ElfW(Phdr))) {
+    return false;
+  }
+  for (int i = 0; i < header.e_phnum; ++i) {
+    ElfW(Phdr) segment;
+    off_t at = static_cast<off_t>(header.e_phoff + static_cast<size_t>(i) * sizeof segment);
+    if (pread(fd, &segment, sizeof segment, at) != sizeof segment) return false;
+    if (segment.p_type != PT_NOTE || segment.p_filesz > 4096) continue;
+    unsigned char notes[4096];
+    size_t size = segment.p_filesz;
+    if (pread(fd, notes, size, static_cast<off_t>(segment.p_offset)) ==
+            static_cast<ssize_t>(size) &&
+        NotesHold(notes, size, mark)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
 
 FolderLookup ResolveFolder(const char* given, char* path, int capacity) {
   path[0] = '\0';
@@ -29,14 +87,16 @@ FolderLookup ResolveFolder(const char* given, char* path, int capacity) {
   if (realpath(given, host) == nullptr || stat(host, &status) != 0 || !S_ISDIR(status.st_mode)) {
     return FolderLookup::kNoFolder;
   }
+  if (!IsInDriveFolder(host)) return FolderLookup::kOutsideDrives;
   // With its separator, a drive's own folder becomes "X:\" and any other "X:\...\".
   if (strcmp(host, "/") != 0) strcat(host, "/");
-  return WindowsPathOfHostPath(host, path, static_cast<size_t>(capacity))
-             ? FolderLookup::kFound
-             : FolderLookup::kOutsideDrives;
+  return WindowsPathOfHostPath(host, path, static_cast<size_t>(capacity)) ? FolderLookup::kFound
+                                                                          : FolderLookup::kNoFolder;
 }
 
-int ListProgramFiles(const char* folder, const char* except, ProgramList* list) {
+const char* DrivesPrefix() { return PlatformPrefix(); }
+
+int ListLaunchers(const char* folder, ProgramList* list) {
   list->count = 0;
   char mapped[kMappedPathCapacity];
   char host[kMappedPathCapacity];
@@ -46,23 +106,42 @@ int ListProgramFiles(const char* folder, const char* except, ProgramList* list) 
   }
   DIR* entries = opendir(host);
   if (entries == nullptr) return 0;
-  char own[PATH_MAX];
-  struct stat self;
-  bool selfKnown = ReadOwnHostPath(own, sizeof own) && stat(own, &self) == 0;
   while (dirent* entry = readdir(entries)) {
     struct stat status;
     char name[260];
     if (fstatat(dirfd(entries), entry->d_name, &status, 0) != 0 || !S_ISREG(status.st_mode) ||
         faccessat(dirfd(entries), entry->d_name, X_OK, AT_EACCESS) != 0 ||
-        (selfKnown && status.st_dev == self.st_dev && status.st_ino == self.st_ino) ||
-        !AnsiOfUtf8(entry->d_name, name, sizeof name) || strcmp(name, except) == 0) {
+        !AnsiOfUtf8(entry->d_name, name, sizeof name)) {
       continue;
     }
+    int fd = openat(dirfd(entries), entry->d_name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    bool launcher = fd >= 0 && CarriesMark(fd, kLauncherMark);
+    if (fd >= 0) close(fd);
+    if (!launcher) continue;
     if (list->count < kMostListedPrograms) CopyText(&list->names[list->count], name);
     ++list->count;
   }
   closedir(entries);
   return 1;
+}
+
+LauncherPlace LocateLauncher(const char* folder, const char* name, char* modulePath, char* runsFrom,
+                             int capacity) {
+  size_t room = static_cast<size_t>(capacity);
+  CopyBounded(modulePath, room, "");
+  CopyBounded(runsFrom, room, "");
+  char path[kMappedPathCapacity];
+  char mapped[kMappedPathCapacity];
+  char host[PATH_MAX];
+  if (!CopyBounded(path, sizeof path, folder) || !AppendBounded(path, sizeof path, name) ||
+      !MapPlatformPath(path, mapped, sizeof mapped) || realpath(mapped, host) == nullptr) {
+    return LauncherPlace::kMissing;
+  }
+  if (!AnsiOfUtf8(host, runsFrom, room)) CopyBounded(runsFrom, room, "");
+  if (!IsInDriveFolder(host)) return LauncherPlace::kOutsideDrives;
+  if (!WindowsPathOfHostPath(host, path, sizeof path)) return LauncherPlace::kInDrive;
+  CopyBounded(modulePath, room, path);
+  return LauncherPlace::kInDrive;
 }
 
 int LocateHostPath(const char* path, char* hostPath, int capacity) {
@@ -89,4 +168,16 @@ int LocateHostPath(const char* path, char* hostPath, int capacity) {
   }
   CopyBounded(hostPath, room, "");
   return 0;
+}
+
+int ReadFreeSpace(const char* folder, uint64_t* bytes) {
+  char mapped[kMappedPathCapacity];
+  char resolved[kMappedPathCapacity];
+  struct statvfs space;
+  if (!MapPlatformPath(folder, mapped, sizeof mapped) ||
+      !ResolveInsidePrefix(mapped, resolved, sizeof resolved) || statvfs(resolved, &space) != 0) {
+    return 0;
+  }
+  *bytes = static_cast<uint64_t>(space.f_bavail) * space.f_frsize;
+  return 1;
 }

@@ -188,7 +188,9 @@ int OpenInsidePrefix(const char* path, int flags) {
 }
 
 int OpenOnce(const char* path, int flags) {
-  return OpenInsidePrefix(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  // An O_PATH open never blocks, and openat2 refuses it any flag but a few.
+  int extra = (flags & O_PATH) != 0 ? O_CLOEXEC : O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  return OpenInsidePrefix(path, flags | extra);
 }
 
 }  // namespace
@@ -207,13 +209,21 @@ int OpenRegularFile(const char* path, int flags, struct stat* status) {
   if (fd < 0) return -1;
   struct stat own;
   if (status == nullptr) status = &own;
-  bool usable = fstat(fd, status) == 0 && S_ISREG(status->st_mode);
+  bool usable = fstat(fd, status) == 0;
+  // Anything but a regular file is refused with an errno that says what it is.
+  int failure = !usable                     ? errno
+                : S_ISDIR(status->st_mode)  ? EISDIR
+                : S_ISLNK(status->st_mode)  ? ELOOP
+                : !S_ISREG(status->st_mode) ? ENXIO
+                                            : 0;
+  usable = failure == 0;
   // Should this fail, the file is still the launcher's to use for this run.
   if (usable && created && (status->st_mode & kOwnerReadWrite) != kOwnerReadWrite) {
     fchmod(fd, (status->st_mode & 07777) | kOwnerReadWrite);
   }
-  if (!usable) {
+  if (failure != 0) {
     close(fd);
+    errno = failure;
     return -1;
   }
   return fd;

@@ -13,8 +13,10 @@
 /// as if the prefix were the root, without blocking, and keeps it only when it is a regular file;
 /// the descriptor is close-on-exec, and its O_NONBLOCK, which changes nothing for a regular file's
 /// reads and writes, stays. A file it creates is made readable and writable by its owner whatever
-/// the umask. Fills *status when given. Returns the descriptor, or -1 when the file cannot be
-/// opened.
+/// the umask. With O_PATH it only names the file, for a look at it. Fills *status when given.
+/// Returns the descriptor, or -1 with errno set when the file cannot be opened (EISDIR for a
+/// folder, ELOOP for a link O_PATH | O_NOFOLLOW opened, ENXIO for any other file that is not
+/// regular).
 int OpenRegularFile(const char* path, int flags, struct stat* status = nullptr);
 
 /// Reads the regular file at the host path `path` (opened as OpenRegularFile does) whole into a

@@ -2,20 +2,16 @@
 // the argument vector a Windows C runtime would make of its command line, from the very file its
 // path led to inside the prefix (the descriptor of that open is what is executed), waited for on
 // its SIGCHLD (blocked and taken with sigtimedwait, so no polling), and its end reported as an
-// exit code.
+// exit code. (The last-error code and its text are in system_error.cpp.)
 #include "platform/process.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
-
-#include <climits>
 
 #include "common/command_line.h"
 #include "platform/memory.h"
@@ -173,22 +169,6 @@ ChildProcess* StartProcess(const char* applicationPath, const char* commandLine)
   return child;
 }
 
-ProgramFile InspectProgramFile(const char* applicationPath) {
-  struct stat status;
-  int program = OpenProgramFile(applicationPath, &status);
-  if (program < 0) return ProgramFile::kMissing;
-  // The execute permission of the file open, by the link to it that /proc keeps.
-  char opened[32];
-  snprintf(opened, sizeof opened, "/proc/self/fd/%d", program);
-  ProgramFile found = !S_ISREG(status.st_mode)    ? ProgramFile::kNotRegular
-                      : access(opened, X_OK) == 0 ? ProgramFile::kProgram
-                                                  : ProgramFile::kNotExecutable;
-  close(program);
-  return found;
-}
-
-InstallationActivity ReadInstallationActivity() { return InstallationActivity::kNotChecked; }
-
 void WaitForProcess(ChildProcess* child, uint32_t timeoutMs) {
   timespec deadline;
   clock_gettime(CLOCK_MONOTONIC, &deadline);
@@ -229,22 +209,3 @@ void CloseProcess(ChildProcess* child) {
   sigprocmask(SIG_SETMASK, &child->callerMask, nullptr);
   ReleaseBuffer(child);
 }
-
-uint32_t ReadLastError() { return static_cast<uint32_t>(errno); }
-
-int FormatSystemMessage(uint32_t code, char** text) {
-  // errno 0 records no error, and codes the C library has no description for get no text, as
-  // Windows gives none for codes it does not know. The text is the untranslated one.
-  const char* description =
-      code == 0 || code > INT_MAX ? nullptr : strerrordesc_np(static_cast<int>(code));
-  if (description == nullptr) return 0;
-  size_t length = strlen(description);
-  auto* message = static_cast<char*>(AllocateBuffer(length + 3));
-  if (message == nullptr) return 0;
-  memcpy(message, description, length);
-  memcpy(message + length, "\r\n", 3);
-  *text = message;
-  return static_cast<int>(length + 2);
-}
-
-void ReleaseSystemMessage(char* text) { ReleaseBuffer(text); }

@@ -118,8 +118,8 @@ int ReadProfileText(unsigned char* contents, size_t size, const char* section, c
   return static_cast<int>(copied);
 }
 
-int ReadProfileString(const char* section, const char* key, char* buffer, int capacity,
-                      const char* path) {
+int ReadProfileFile(const char* section, const char* key, char* buffer, int capacity,
+                    const char* path) {
   if (capacity <= 0) return 0;
   buffer[0] = '\0';
   char mapped[kMappedPathCapacity];

@@ -1,8 +1,9 @@
 // HKEY_LOCAL_MACHINE on Linux: what importing <prefix>/HKLM.reg, a registry export, into an empty
 // registry would leave there. A missing or unreadable file, or one that is not a regular file, is
-// an empty registry.
+// an empty registry; errno tells which (a key the file does not hold is ENOENT).
 #include "platform/registry.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "common/fixed_text.h"
@@ -15,7 +16,7 @@ struct RegistryKey {
   RegFileKey* values;
 };
 
-RegistryKey* OpenMachineKey(const char* path, RegistryView) {
+RegistryKey* OpenRegistryKey(const char* path, RegistryView) {
   char filePath[kMappedPathCapacity];
   if (!CopyBounded(filePath, sizeof filePath, PlatformPrefix()) ||
       !AppendBounded(filePath, sizeof filePath, "/HKLM.reg")) {
@@ -24,6 +25,7 @@ RegistryKey* OpenMachineKey(const char* path, RegistryView) {
   size_t length = 0;
   unsigned char* file = ReadRegularFile(filePath, &length);
   if (file == nullptr) return nullptr;
+  errno = ENOENT;  // unless memory runs out
   RegFileKey* values = ImportRegFileKey(file, length, path != nullptr ? path : "");
   ReleaseBuffer(file);
   if (values == nullptr) return nullptr;

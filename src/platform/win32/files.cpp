@@ -9,17 +9,18 @@
 // Wine does the same in two steps (it reads the size, then writes there), so each write also holds
 // a lock on one byte far beyond any end of the file, which keeps launchers' writes apart there
 // too and touches no byte that anyone reads or writes.
-#include "platform/files.h"
-
+//
+// Opening a file to write, which creates, empties or moves to its end, is the launcher's alone
+// (open_text_file.cpp); what follows the open is shared with the dry platform, which only reads.
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "platform/memory.h"
 #include "platform/shared/text_output.h"
+#include "platform/win32/text_file.h"
 
 namespace {
 
@@ -35,17 +36,12 @@ struct TextFile {
   unsigned char small[kSmallBufferSize];
 };
 
-namespace {
-
-// Says whether a path names an entry in the root folder of a drive ("c:\tmp.log"), which any
-// user may write to.
 bool IsInDriveRoot(const char* path) {
   return path[0] != '\0' && path[1] == ':' && (path[2] == '\\' || path[2] == '/') &&
          path[3] != '\0' && strpbrk(path + 3, "\\/") == nullptr;
 }
 
-// Opens the file as `mode` asks; a probe neither creates nor empties it.
-HANDLE OpenHandle(const char* path, TextFileMode mode, bool probe) {
+HANDLE OpenTextHandle(const char* path, TextFileMode mode) {
   // Locking a byte needs the right to read or write data; appending must not have the latter. The
   // fallback, when appending is refused, needs only the right to write data: it writes at the end
   // as it was when the file was opened.
@@ -53,8 +49,10 @@ HANDLE OpenHandle(const char* path, TextFileMode mode, bool probe) {
   DWORD disposition = OPEN_ALWAYS;
   if (mode == TextFileMode::kWriteAtEnd) access = FILE_WRITE_DATA;
   if (mode == TextFileMode::kCreateEmpty) access = GENERIC_WRITE;  // emptied once checked
-  if (mode == TextFileMode::kRead) access = GENERIC_READ;
-  if (mode == TextFileMode::kRead || probe) disposition = OPEN_EXISTING;
+  if (mode == TextFileMode::kRead) {
+    access = GENERIC_READ;
+    disposition = OPEN_EXISTING;
+  }
   // Anyone may put a link into a drive's root folder: a file there is used only when it is no
   // symbolic link, junction or other reparse point and has no other name, so that nothing
   // elsewhere is emptied, appended to or read.
@@ -71,11 +69,6 @@ HANDLE OpenHandle(const char* path, TextFileMode mode, bool probe) {
              (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
              information.nNumberOfLinks <= 1;
   }
-  LARGE_INTEGER none = {};
-  if (usable && !probe && mode == TextFileMode::kWriteAtEnd) {
-    usable = SetFilePointerEx(handle, none, nullptr, FILE_END);
-  }
-  if (usable && !probe && mode == TextFileMode::kCreateEmpty) usable = SetEndOfFile(handle);
   if (!usable) {
     CloseHandle(handle);
     SetLastError(ERROR_ACCESS_DENIED);
@@ -84,13 +77,14 @@ HANDLE OpenHandle(const char* path, TextFileMode mode, bool probe) {
   return handle;
 }
 
-}  // namespace
-
-TextFile* OpenTextFile(const char* path, TextFileMode mode) {
+TextFile* StartTextFile(HANDLE handle, bool reading) {
   auto* file = static_cast<TextFile*>(AllocateBuffer(sizeof(TextFile)));
-  if (file == nullptr) return nullptr;
-  HANDLE handle = OpenHandle(path, mode, false);
-  if (handle != nullptr && mode == TextFileMode::kRead) {
+  if (file == nullptr) {
+    if (handle != nullptr) CloseHandle(handle);
+    return nullptr;
+  }
+  // A file without a handle reads nothing and takes no writes.
+  if (handle != nullptr && reading) {
     // Reading goes through the C runtime's text mode, on the handle that was checked.
     int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_TEXT);
     file->stream = fd >= 0 ? _fdopen(fd, "rt") : nullptr;
@@ -100,14 +94,11 @@ TextFile* OpenTextFile(const char* path, TextFileMode mode) {
       } else {
         CloseHandle(handle);
       }
-      handle = nullptr;
+      ReleaseBuffer(file);
+      return nullptr;
     }
-  } else {
+  } else if (!reading) {
     file->handle = handle;
-  }
-  if (handle == nullptr) {
-    ReleaseBuffer(file);
-    return nullptr;
   }
   StartTextOutput(&file->output, file->small, sizeof file->small);
   return file;
@@ -149,35 +140,4 @@ void CloseTextFile(TextFile* file) {
     CloseHandle(file->handle);
   }
   ReleaseBuffer(file);
-}
-
-FileAccess ProbeTextFile(const char* path, TextFileMode mode) {
-  HANDLE handle = OpenHandle(path, mode, true);
-  if (handle != nullptr) {
-    CloseHandle(handle);
-    return FileAccess::kOpens;
-  }
-  if (GetLastError() != ERROR_FILE_NOT_FOUND || mode == TextFileMode::kRead) {
-    return FileAccess::kCannotOpen;
-  }
-  // The folder is the path up to its last separator; "c:\tmp.log" lies in "c:\".
-  char folder[MAX_PATH + 1];
-  const char* last = strrchr(path, '\\');
-  const char* slash = strrchr(path, '/');
-  if (slash != nullptr && (last == nullptr || slash > last)) last = slash;
-  size_t length = last != nullptr ? static_cast<size_t>(last - path) + 1 : 0;
-  if (length == 0 || length >= sizeof folder) return FileAccess::kCannotOpen;
-  memcpy(folder, path, length);
-  folder[length] = '\0';
-  DWORD attributes = GetFileAttributesA(folder);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
-             ? FileAccess::kWouldCreate
-             : FileAccess::kCannotOpen;
-}
-
-int ReadFreeSpace(const char* folder, uint64_t* bytes) {
-  ULARGE_INTEGER available;
-  if (!GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr)) return 0;
-  *bytes = available.QuadPart;
-  return 1;
 }

@@ -1,53 +1,120 @@
-// The preflight's folders on Windows: full paths from GetFullPathNameA, program files from
-// FindFirstFileA, and the running program known by its file identity rather than by a name
-// that may be spelt in more than one way.
+// The preflight's folders on Windows: full paths from GetFullPathNameA, and a launcher told by the
+// InternalName of its version resource, read from the file loaded as data (no version.dll) and
+// walked as VS_VERSIONINFO lays it out.
 #include "platform/folders.h"
 
 #include <windows.h>
 
 #include <cstring>
 
-#include "platform/module_path.h"
-
 namespace {
 
-struct FileIdentity {
-  DWORD volume;
-  DWORD indexHigh;
-  DWORD indexLow;
+constexpr char kLauncherMark[] = "hotfix-launcher";
+
+// One block of a version resource: its key and value, and the blocks it holds. Offsets count
+// from the start of the resource, which is aligned to 32 bits as every key and value is.
+struct VersionBlock {
+  const unsigned char* key;  // UTF-16LE, NUL-terminated
+  const unsigned char* value;
+  size_t valueBytes;
+  const unsigned char* children;
+  const unsigned char* end;
 };
 
-// Returns true with *identity set when the file can be opened for its attributes.
-bool ReadFileIdentity(const char* path, FileIdentity* identity) {
-  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION information;
-  bool known = GetFileInformationByHandle(handle, &information) != FALSE;
-  CloseHandle(handle);
-  if (known) {
-    *identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh,
-                 information.nFileIndexLow};
-  }
-  return known;
+uint16_t Word(const unsigned char* at) { return static_cast<uint16_t>(at[0] | at[1] << 8); }
+
+const unsigned char* Aligned(const unsigned char* start, const unsigned char* at) {
+  return start + ((static_cast<size_t>(at - start) + 3) & ~size_t{3});
 }
 
-bool EndsInExe(const char* name) {
-  size_t length = strlen(name);
-  return length > 4 && lstrcmpiA(name + length - 4, ".exe") == 0;
+// Reads the block at `at`, which must end by `end`; false when it does not fit.
+bool ReadBlock(const unsigned char* start, const unsigned char* at, const unsigned char* end,
+               VersionBlock* block) {
+  if (end - at < 6) return false;
+  size_t length = Word(at);
+  size_t valueLength = Word(at + 2);
+  bool text = Word(at + 4) == 1;
+  if (length < 6 || length > static_cast<size_t>(end - at)) return false;
+  block->end = at + length;
+  block->key = at + 6;
+  const unsigned char* p = block->key;
+  while (p + 1 < block->end && Word(p) != 0) p += 2;
+  if (p + 1 >= block->end) return false;
+  block->value = Aligned(start, p + 2);
+  block->valueBytes = text ? valueLength * 2 : valueLength;
+  if (block->value > block->end ||
+      block->valueBytes > static_cast<size_t>(block->end - block->value)) {
+    return false;
+  }
+  block->children = Aligned(start, block->value + block->valueBytes);
+  if (block->children > block->end) block->children = block->end;
+  return true;
+}
+
+// Whether a UTF-16LE text (NUL-terminated, within `end`) is the ASCII text `ascii`.
+bool SameText(const unsigned char* text, const unsigned char* end, const char* ascii) {
+  for (; *ascii != '\0'; ++ascii, text += 2) {
+    if (text + 1 >= end || Word(text) != static_cast<unsigned char>(*ascii)) return false;
+  }
+  return text + 1 < end && Word(text) == 0;
+}
+
+// Finds the child of `parent` keyed `key`.
+bool FindChild(const unsigned char* start, const VersionBlock& parent, const char* key,
+               VersionBlock* child) {
+  for (const unsigned char* at = parent.children; at < parent.end;) {
+    if (!ReadBlock(start, at, parent.end, child)) return false;
+    if (SameText(child->key, child->end, key)) return true;
+    at = Aligned(start, child->end);
+  }
+  return false;
+}
+
+// Whether the version resource's string tables give InternalName `mark`.
+bool HoldsInternalName(const unsigned char* start, size_t size, const char* mark) {
+  VersionBlock root;
+  VersionBlock strings;
+  if (!ReadBlock(start, start, start + size, &root) ||
+      !SameText(root.key, root.end, "VS_VERSION_INFO") ||
+      !FindChild(start, root, "StringFileInfo", &strings)) {
+    return false;
+  }
+  VersionBlock table;
+  for (const unsigned char* at = strings.children; at < strings.end;) {
+    if (!ReadBlock(start, at, strings.end, &table)) return false;
+    VersionBlock name;
+    if (FindChild(start, table, "InternalName", &name) && SameText(name.value, name.end, mark)) {
+      return true;
+    }
+    at = Aligned(start, table.end);
+  }
+  return false;
+}
+
+// Whether the program file at `path` carries the mark `mark`. Loaded as data, it runs nothing.
+bool CarriesMark(const char* path, const char* mark) {
+  HMODULE module = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) return false;
+  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(VS_VERSION_INFO), RT_VERSION);
+  HGLOBAL loaded = found != nullptr ? LoadResource(module, found) : nullptr;
+  const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
+  bool marked = data != nullptr && HoldsInternalName(static_cast<const unsigned char*>(data),
+                                                     SizeofResource(module, found), mark);
+  FreeLibrary(module);
+  return marked;
 }
 
 }  // namespace
 
 FolderLookup ResolveFolder(const char* given, char* path, int capacity) {
   path[0] = '\0';
-  char typed[MAX_PATH + 1];
+  char own[MAX_PATH + 1];
   if (given == nullptr) {
-    ReadModulePath(typed, sizeof typed);
-    char* last = strrchr(typed, '\\');
+    DWORD length = GetModuleFileNameA(nullptr, own, sizeof own);
+    char* last = length > 0 && length < sizeof own ? strrchr(own, '\\') : nullptr;
     if (last == nullptr) return FolderLookup::kNoFolder;
     last[1] = '\0';
-    given = typed;
+    given = own;
   }
   DWORD length = GetFullPathNameA(given, static_cast<DWORD>(capacity) - 1, path, nullptr);
   DWORD attributes = length > 0 && length < static_cast<DWORD>(capacity) - 1
@@ -61,35 +128,26 @@ FolderLookup ResolveFolder(const char* given, char* path, int capacity) {
   return FolderLookup::kFound;
 }
 
-int ListProgramFiles(const char* folder, const char* except, ProgramList* list) {
+const char* DrivesPrefix() { return ""; }
+
+int ListLaunchers(const char* folder, ProgramList* list) {
   list->count = 0;
   char pattern[MAX_PATH + 8];
-  char own[MAX_PATH + 1];
-  FileIdentity self;
-  ReadModulePath(own, sizeof own);
-  bool selfKnown = own[0] != '\0' && ReadFileIdentity(own, &self);
-  if (strlen(folder) + sizeof "*.exe" > sizeof pattern) return 0;
+  if (strlen(folder) + sizeof "*" > sizeof pattern) return 0;
   strcpy(pattern, folder);
-  strcat(pattern, "*.exe");
+  strcat(pattern, "*");
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(pattern, &found);
   if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND ? 1 : 0;
   do {
-    // The pattern also matches names whose short form ends in .EXE: only the long name counts.
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !EndsInExe(found.cFileName) ||
-        lstrcmpiA(found.cFileName, except) == 0) {
+    char path[MAX_PATH + 1];
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        strlen(folder) + strlen(found.cFileName) >= sizeof path) {
       continue;
     }
-    char path[MAX_PATH + 1];
-    FileIdentity candidate;
-    if (selfKnown && strlen(folder) + strlen(found.cFileName) < sizeof path) {
-      strcpy(path, folder);
-      strcat(path, found.cFileName);
-      if (ReadFileIdentity(path, &candidate) && candidate.volume == self.volume &&
-          candidate.indexHigh == self.indexHigh && candidate.indexLow == self.indexLow) {
-        continue;
-      }
-    }
+    strcpy(path, folder);
+    strcat(path, found.cFileName);
+    if (!CarriesMark(path, kLauncherMark)) continue;
     if (list->count < kMostListedPrograms) CopyText(&list->names[list->count], found.cFileName);
     ++list->count;
   } while (FindNextFileA(search, &found));
@@ -97,8 +155,31 @@ int ListProgramFiles(const char* folder, const char* except, ProgramList* list) 
   return 1;
 }
 
+LauncherPlace LocateLauncher(const char* folder, const char* name, char* modulePath, char* runsFrom,
+                             int capacity) {
+  size_t room = static_cast<size_t>(capacity);
+  CopyBounded(modulePath, room, "");
+  if (!CopyBounded(runsFrom, room, folder) || !AppendBounded(runsFrom, room, name)) {
+    CopyBounded(runsFrom, room, "");
+    return LauncherPlace::kMissing;
+  }
+  DWORD attributes = GetFileAttributesA(runsFrom);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return LauncherPlace::kMissing;
+  }
+  CopyBounded(modulePath, room, runsFrom);
+  return LauncherPlace::kInDrive;
+}
+
 int LocateHostPath(const char* path, char* hostPath, int capacity) {
   if (CopyBounded(hostPath, static_cast<size_t>(capacity), path)) return 1;
   hostPath[0] = '\0';
   return 0;
+}
+
+int ReadFreeSpace(const char* folder, uint64_t* bytes) {
+  ULARGE_INTEGER available;
+  if (!GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr)) return 0;
+  *bytes = available.QuadPart;
+  return 1;
 }

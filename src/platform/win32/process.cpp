@@ -1,5 +1,5 @@
-// The process service on Windows: CreateProcessA and the process handle's wait and exit code,
-// and the thread's last-error code with FormatMessageA's text for it.
+// The process service on Windows: CreateProcessA and the process handle's wait and exit code. (The
+// last-error code and its text are in system_error.cpp.)
 #include "platform/process.h"
 
 #include <windows.h>
@@ -12,13 +12,6 @@ struct ChildProcess {
   HANDLE process;
   HANDLE thread;
 };
-
-namespace {
-
-constexpr DWORD kSystemMessageFlags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM;
-constexpr DWORD kUserDefaultLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
-
-}  // namespace
 
 ChildProcess* StartProcess(const char* applicationPath, const char* commandLine) {
   auto* child = static_cast<ChildProcess*>(AllocateBuffer(sizeof(ChildProcess)));
@@ -54,26 +47,6 @@ ChildProcess* StartProcess(const char* applicationPath, const char* commandLine)
   return child;
 }
 
-ProgramFile InspectProgramFile(const char* applicationPath) {
-  DWORD attributes = GetFileAttributesA(applicationPath);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return ProgramFile::kMissing;
-  return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0
-             ? ProgramFile::kNotRegular
-             : ProgramFile::kProgram;
-}
-
-InstallationActivity ReadInstallationActivity() {
-  // The Windows Installer holds this mutex while it runs an installation; a mutex that exists but
-  // may not be opened by this user is there all the same.
-  HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, "Global\\_MSIExecute");
-  if (mutex != nullptr) {
-    CloseHandle(mutex);
-    return InstallationActivity::kRunning;
-  }
-  return GetLastError() == ERROR_ACCESS_DENIED ? InstallationActivity::kRunning
-                                               : InstallationActivity::kNone;
-}
-
 void WaitForProcess(ChildProcess* child, uint32_t timeoutMs) {
   WaitForSingleObject(child->process, timeoutMs);
 }
@@ -90,16 +63,3 @@ void CloseProcess(ChildProcess* child) {
   CloseHandle(child->thread);
   ReleaseBuffer(child);
 }
-
-uint32_t ReadLastError() { return GetLastError(); }
-
-int FormatSystemMessage(uint32_t code, char** text) {
-  char* buffer = nullptr;
-  DWORD length = FormatMessageA(kSystemMessageFlags, nullptr, code, kUserDefaultLanguage,
-                                reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
-  if (length == 0) return 0;
-  *text = buffer;
-  return static_cast<int>(length);
-}
-
-void ReleaseSystemMessage(char* text) { LocalFree(text); }

@@ -3,8 +3,8 @@
 
 #include <windows.h>
 
-int ReadProfileString(const char* section, const char* key, char* buffer, int capacity,
-                      const char* path) {
+int ReadProfileFile(const char* section, const char* key, char* buffer, int capacity,
+                    const char* path) {
   if (capacity <= 0) return 0;
   buffer[0] = '\0';
   DWORD copied =

@@ -17,10 +17,13 @@ struct RegistryKey {
   HKEY handle;
 };
 
-RegistryKey* OpenMachineKey(const char* path, RegistryView view) {
+RegistryKey* OpenRegistryKey(const char* path, RegistryView view) {
   HKEY handle = nullptr;
   REGSAM viewFlags = view == RegistryView::kSystem ? KEY_WOW64_64KEY : HOTFIX_REGISTRY_VIEW_FLAGS;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | viewFlags, &handle) != ERROR_SUCCESS) {
+  LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | viewFlags, &handle);
+  if (result != ERROR_SUCCESS) {
+    // The registry returns its code rather than leaving it as the thread's last error.
+    SetLastError(static_cast<DWORD>(result));
     return nullptr;
   }
   auto* key = static_cast<RegistryKey*>(AllocateBuffer(sizeof(RegistryKey)));

@@ -1,5 +1,7 @@
-// A fake platform for the core's tests: in-memory files, registry, settings and installer, with
-// a countdown that fails the N-th acquisition and counters of what was acquired and released.
+// A fake platform for the core's tests, built only with them: in-memory files, registry, settings
+// and installer, with a countdown that fails the N-th acquisition and counters of what was
+// acquired and released. It sits beside the dry platform, the other one a program links in place
+// of the real one.
 #pragma once
 
 #include <cstdint>
@@ -45,6 +47,3 @@ struct FakePlatform {
 /// The fake every platform function of the test program works on; reset it between tests.
 FakePlatform& Fake();
 void ResetFake();
-
-/// The run log as written so far.
-std::string RunLogText();

@@ -1,5 +1,5 @@
-// The fake platform's implementations of every platform service header.
-#include "fake/fake_platform.h"
+// The fake platform: in place of the real one, every platform service the core calls.
+#include "platform/fake/fake_platform.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -12,7 +12,6 @@
 #include "platform/process.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
-#include "runlog/runlog.h"
 
 namespace {
 
@@ -38,8 +37,6 @@ bool FakePlatform::AllReleased() const {
 FakePlatform& Fake() { return *fake; }
 
 void ResetFake() { *fake = FakePlatform{}; }
-
-std::string RunLogText() { return fake->files[kRunLogPath]; }
 
 // Heap buffers.
 void* AllocateBuffer(size_t size) {
