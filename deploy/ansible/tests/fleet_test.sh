@@ -182,7 +182,7 @@ check  0 patched-1      2 - already installed ~ installed and recorded
 check  0 ok-1           0 - would install     ~ not installed
 check  0 pending        3 - reboot first      ~ a reboot is pending
 check  0 bad-ini        1 - bundle broken     ~ RegKeyValue is missing from ini file.
-check  0 no-ini         64 - bundle broken    ~ more than one program file could be the launcher
+check  0 no-ini         1 - bundle broken     ~ AppName is missing from ini file.
 readme 2 patched-1      2 - already installed ~ installed and recorded
 readme 2 ok-1           0 0 success           ~ preflight after: 2
 readme 2 wants-reboot   0 194 reboot needed   ~ the low 8 bits of 3010 (0x00000BC2) ERROR_SUCCESS_REBOOT_REQUIRED
@@ -191,7 +191,7 @@ readme 2 not-applicable 0 23 not applicable   ~ 0x80240017) WU_E_NOT_APPLICABLE
 readme 2 unrecorded     0 0 success           ~ preflight after: 2
 readme 2 fails-1603     0 67 failed           ~ 1603 (0x00000643) ERROR_INSTALL_FAILURE
 readme 2 pending        3 - reboot needed     ~ a reboot is pending; not launched
-readme 2 no-ini         64 - bundle broken    ~ more than one program file could be the launcher
+readme 2 no-ini         1 - bundle broken     ~ AppName is missing from ini file.
 readme 2 bad-ini        not attempted
 readme 2 ok-3           not attempted
 readme 2 ok-4           not attempted

@@ -54,6 +54,13 @@ class OutcomeTest(unittest.TestCase):
             (outcome(5, platform='windows', skip_codes={'0x5': 'not applicable'}),
              ('not applicable', 5)),
             (outcome(0, launch={'rc': 2, 'failed': True, 'msg': 'No such file'}), ('failed', None)),
+            # The async limit, whichever side saw it first: the controller's last poll, or the
+            # host's wrapper, which kills the job and answers a poll that came late under load.
+            (outcome(0, launch={'failed': True, 'msg': 'async task did not complete within the '
+                                'requested time - 2s', 'async_result': {'finished': 0}}),
+             ('interrupted', None)),
+            (outcome(0, launch={'failed': True, 'finished': 1, 'msg': 'Timeout exceeded'}),
+             ('interrupted', None)),
         ]
         for actual, expected in cases:
             self.assertEqual(actual, expected)
@@ -62,6 +69,16 @@ class OutcomeTest(unittest.TestCase):
         result = hotfix_outcome(READY, {'rc': 2149842967, 'delta': '0'}, '', 0, None, 'windows')
         self.assertIn('-2145124329 (0x80240017) WU_E_NOT_APPLICABLE, the update does not apply',
                       result['reason'])
+        for report, cause in [
+            ({'launcher': {'runs_from': '/usr/lib/x', 'runs_in_drive_folder': False}},
+             'runs from /usr/lib/x, outside'),
+            ({'installer': {'path': 'C:\\k.exe', 'file': 'not a program', 'start_error':
+                            'Exec format error', 'records': [{'message': 'Failed to create process'}]}},
+             'C:\\k.exe is not a program (Exec format error)'),
+        ]:
+            broken = hotfix_outcome({'status': 1, 'report': report})
+            self.assertEqual(broken['classification'], 'bundle broken')
+            self.assertIn(cause, broken['reason'])
         stopped = hotfix_failure({'msg': 'refused: C:\\hotfix is owned by someone'}, 'Check')
         self.assertEqual(stopped['classification'], 'refused')
         self.assertEqual(hotfix_failure({'msg': 'boom'}, 'Copy')['reason'], 'Copy: boom')

@@ -154,14 +154,20 @@ def _linux_status(rc, records):
 def bundle_cause(report):
     """Why the preflight says the bundle cannot run, from its JSON report."""
     report = report or {}
+    launcher = report.get('launcher') or {}
     settings = report.get('settings') or {}
     installer = report.get('installer') or {}
+    if launcher.get('runs_in_drive_folder') is False:
+        return ('the launcher runs from %s, outside the prefix\'s drive folders, where it changes '
+                'nothing and exits with 255' % launcher.get('runs_from'))
+    if installer.get('file') not in (None, 'regular file'):
+        why = [text for text in (installer.get('file_reason'), installer.get('start_error')) if text]
+        return 'the installer %s is %s%s' % (installer.get('path'), installer.get('file'),
+                                             ' (%s)' % '; '.join(why) if why else '')
     messages = [record.get('message', '') for record in settings.get('records') or []]
     messages += [record.get('message', '') for record in installer.get('records') or []]
     if messages:
         return '; '.join(messages)
-    if installer.get('file') not in (None, 'regular file'):
-        return 'the installer %s is %s' % (installer.get('path'), installer.get('file'))
     if installer and not installer.get('command_line_fits', True):
         return 'the command line is over %s characters' % installer.get('command_line_limit')
     return 'the preflight says the launcher would not start the installer'
