@@ -25,9 +25,16 @@ const char* VerdictOf(int status) {
   return "cannot run";
 }
 
+// The run would append the id to a patch-info file it cannot open: it records the failure and
+// still ends with 0, so the id stays unrecorded.
+bool IdUnrecordable(const PreflightReport& report) {
+  return report.patchInfo != PatchInfoLocation::kUnused &&
+         report.patchInfoAccess == FileAccess::kCannotOpen;
+}
+
 // Installed, and the launcher would append the id that the patch-info file lacks.
 bool RecordsOnly(const PreflightReport& report) {
-  return report.installed && !PatchIdRecorded(report);
+  return report.installed && !PatchIdRecorded(report) && !IdUnrecordable(report);
 }
 
 const char* NextStepOf(const PreflightReport& report, int status) {
@@ -36,6 +43,14 @@ const char* NextStepOf(const PreflightReport& report, int status) {
       if (RecordsOnly(report)) {
         return "run the launcher; the hotfix is installed, and the launcher would run the "
                "installer again and then append the id the patch-info file lacks.";
+      }
+      if (IdUnrecordable(report)) {
+        return report.installed
+                   ? "mend the patch-info file first; the hotfix is installed, and the launcher "
+                     "would run the installer again and fail to append the id."
+                   : "run the launcher; it would start the installer, and the hotfix is not "
+                     "installed. Its id would not be recorded: the patch-info file cannot be "
+                     "opened.";
       }
       return report.patchInfo == PatchInfoLocation::kUnused
                  ? "run the launcher; it would start the installer, and the hotfix is not "
@@ -236,9 +251,10 @@ void PrintInstallText(const PreflightReport& report, const ReportOutput& out) {
     PutFormatted(out, "check: unknown (%s)\n", report.checkReason.text);
   } else {
     PutFormatted(out, "check: %s\n",
-                 !report.installed     ? "not installed"
-                 : RecordsOnly(report) ? "installed; the launcher would record the id"
-                                       : "installed");
+                 !report.installed        ? "not installed"
+                 : RecordsOnly(report)    ? "installed; the launcher would record the id"
+                 : IdUnrecordable(report) ? "installed; the launcher could not record the id"
+                                          : "installed");
   }
   PrintRecords(report.checkRecords, out);
 }

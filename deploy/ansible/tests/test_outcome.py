@@ -79,6 +79,10 @@ class OutcomeTest(unittest.TestCase):
             broken = hotfix_outcome({'status': 1, 'report': report})
             self.assertEqual(broken['classification'], 'bundle broken')
             self.assertIn(cause, broken['reason'])
+        unrecordable = {'status': 0, 'report': {'check': {'installed': True},
+                                                'patch_info': {'access': 'cannot be opened'}}}
+        self.assertIn('could not record the id',
+                      hotfix_outcome(unrecordable, check_mode=True)['reason'])
         stopped = hotfix_failure({'msg': 'refused: C:\\hotfix is owned by someone'}, 'Check')
         self.assertEqual(stopped['classification'], 'refused')
         self.assertEqual(hotfix_failure({'msg': 'boom'}, 'Copy')['reason'], 'Copy: boom')

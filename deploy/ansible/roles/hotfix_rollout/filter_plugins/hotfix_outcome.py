@@ -209,9 +209,13 @@ def hotfix_outcome(preflight, launch=None, run_log='', log_offset=0, preflight_a
                        'preflight 3: a reboot is pending; not launched')
     if status != 0:
         return _result('failed', None, 'preflight %d; not launched' % status)
-    ready = 'preflight 0: ' + ('installed; the launcher would record the id'
-                               if (report.get('check') or {}).get('installed')
-                               else 'not installed; the launcher would start the installer')
+    installed = (report.get('check') or {}).get('installed')
+    if installed and (report.get('patch_info') or {}).get('access') == 'cannot be opened':
+        ready = 'preflight 0: installed; the launcher could not record the id: the patch-info ' \
+                'file cannot be opened'
+    else:
+        ready = 'preflight 0: ' + ('installed; the launcher would record the id' if installed
+                                   else 'not installed; the launcher would start the installer')
     if check_mode:
         return _result('would install', None, ready)
     if not launch:
