@@ -239,7 +239,15 @@ class LinuxLeg : public Leg {
     fs::path program =
         call.besideLauncher ? LauncherFolder() / "hotfix-preflight" : fs::path(options_.preflight);
     std::vector<std::string> argv;
-    if (call.asNobody) argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    fs::path copyForNobody;
+    if (call.asNobody) {
+      // Nobody may not search the build tree (a checkout under /root, say), and valgrind must
+      // read the program: run a copy in the prefix's root, which such a run opens to others.
+      copyForNobody = root_ / program.filename();
+      fs::copy_file(program, copyForNobody, fs::copy_options::overwrite_existing);
+      program = copyForNobody;
+      argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    }
     argv.insert(argv.end(), options_.wrapper.begin(), options_.wrapper.end());
     argv.push_back(program.string());
     argv.insert(argv.end(), call.args.begin(), call.args.end());
@@ -248,6 +256,7 @@ class LinuxLeg : public Leg {
     int status = RunProgram(argv, {"HOTFIX_LAUNCHER_PREFIX=" + root_.string()}, &run.output,
                             call.fullOutput ? Streams::kFullOutput : Streams::kUsual, &run.errors);
     run.changes = Differences(before, SnapshotFiles(root_));
+    if (!copyForNobody.empty()) fs::remove(copyForNobody);
     // Valgrind's own notes ("--PID-- ...", such as the one for a system call it does not know)
     // are not the program's; its error reports ("==PID== ...") stay.
     if (!options_.wrapper.empty()) {
