@@ -1,8 +1,7 @@
 // The run log's opening and time stamps, the installer log's reset and its merge into the run log.
 #include "runlog/runlog.h"
 
-#include <cstdio>
-
+#include "common/fixed_text.h"
 #include "platform/files.h"
 #include "platform/memory.h"
 
@@ -13,9 +12,36 @@ TextFile* OpenRunLog() {
   return file != nullptr ? file : OpenTextFile(kRunLogPath, TextFileMode::kWriteAtEnd);
 }
 
+namespace {
+
+// Appends `number` in decimal, then `after`, cut at the capacity as the rest of the text is.
+void AppendNumber(char* out, size_t capacity, int number, const char* after) {
+  char digits[16];
+  char* first = digits + sizeof digits;
+  *--first = '\0';
+  unsigned magnitude =
+      number < 0 ? 0u - static_cast<unsigned>(number) : static_cast<unsigned>(number);
+  do {
+    *--first = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (number < 0) *--first = '-';
+  AppendBounded(out, capacity, first);
+  AppendBounded(out, capacity, after);
+}
+
+}  // namespace
+
+// Written number by number rather than with snprintf: six numbers do not need the C runtime's
+// formatter, whose first use in a run cost more than the rest of a record.
 void FormatTimeStamp(const LocalTime& time, char* out, size_t capacity) {
-  snprintf(out, capacity, "%d/%d/%d %d:%d:%d : ", time.month, time.day, time.year, time.hour,
-           time.minute, time.second);
+  if (!CopyBounded(out, capacity, "")) return;
+  AppendNumber(out, capacity, time.month, "/");
+  AppendNumber(out, capacity, time.day, "/");
+  AppendNumber(out, capacity, time.year, " ");
+  AppendNumber(out, capacity, time.hour, ":");
+  AppendNumber(out, capacity, time.minute, ":");
+  AppendNumber(out, capacity, time.second, " : ");
 }
 
 void ResetInstallerLog() {

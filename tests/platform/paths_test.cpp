@@ -87,8 +87,13 @@ TEST_F(PathsTest, MapsWindowsPathsInsideThePrefix) {
   EXPECT_EQ(OpenTextFile(tooLong.c_str(), TextFileMode::kCreateEmpty), nullptr);
 }
 
-// The launcher's own host path becomes a Windows path only inside a drive folder of the prefix.
+// The launcher's own host path (as /proc names it, links resolved) becomes a Windows path only
+// inside a drive folder of the prefix, whether the prefix is named as the file system names it,
+// with a trailing slash or through a link.
 TEST_F(PathsTest, HostPathsOfTheLauncher) {
+  const std::filesystem::path link = prefix_.string() + "-link";
+  std::filesystem::remove(link);
+  std::filesystem::create_directory_symlink(prefix_, link);
   const std::string drive = prefix_.string() + "/drive_d";
   const struct {
     std::string hostPath;
@@ -103,13 +108,17 @@ TEST_F(PathsTest, HostPathsOfTheLauncher) {
       {prefix_.string() + "/drive_/setup", nullptr},
       {"/usr/bin/setup", nullptr},
   };
-  for (const auto& item : cases) {
-    char path[300];
-    int found = WindowsPathOfHostPath(item.hostPath.c_str(), path, sizeof path);
-    EXPECT_EQ(found != 0 ? std::string(path) : "<none>",
-              item.windowsPath != nullptr ? item.windowsPath : "<none>")
-        << item.hostPath;
+  for (const std::string& named : {prefix_.string(), prefix_.string() + "/", link.string()}) {
+    ScopedPrefix scoped(named);
+    for (const auto& item : cases) {
+      char path[300];
+      int found = WindowsPathOfHostPath(item.hostPath.c_str(), path, sizeof path);
+      EXPECT_EQ(found != 0 ? std::string(path) : "<none>",
+                item.windowsPath != nullptr ? item.windowsPath : "<none>")
+          << named << ": " << item.hostPath;
+    }
   }
+  std::filesystem::remove(link);
 }
 
 // With the variable unset or empty, drives lie under the installed prefix.

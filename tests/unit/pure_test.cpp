@@ -133,6 +133,10 @@ TEST(TimeStamp, IsUnpaddedMonthDayYearAndTime) {
   EXPECT_STREQ(stamp, "1/1/2006 1:2:3 : ");
   FormatTimeStamp(LocalTime{2005, 12, 6, 23, 59, 0}, stamp, sizeof stamp);
   EXPECT_STREQ(stamp, "12/6/2005 23:59:0 : ");
+  FormatTimeStamp(LocalTime{}, stamp, sizeof stamp);  // no time could be had
+  EXPECT_STREQ(stamp, "0/0/0 0:0:0 : ");
+  FormatTimeStamp(LocalTime{2005, 12, 6, 23, 59, 0}, stamp, 7);  // cut as snprintf cuts
+  EXPECT_STREQ(stamp, "12/6/2");
 }
 
 TEST(ReadDecimal, ReadsAsFormattedInputWithPercentD) {

@@ -24,10 +24,5 @@ void ReadModulePath(char* buffer, int capacity) {
       stat(host, &named) != 0) {
     return;
   }
-  char path[kMappedPathCapacity];
-  if (!WindowsPathOfHostPath(host, path, sizeof path) ||
-      strlen(path) >= static_cast<size_t>(capacity)) {
-    return;
-  }
-  memcpy(buffer, path, strlen(path) + 1);
+  if (!WindowsPathOfHostPath(host, buffer, static_cast<size_t>(capacity))) buffer[0] = '\0';
 }

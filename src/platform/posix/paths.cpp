@@ -53,11 +53,17 @@ const char* InDriveFolder(const char* hostPath, const char* prefix, char* drive)
   return rest + 8;
 }
 
-// The same for the prefix as the file system names it, links resolved, as /proc names programs;
-// `prefix` receives that name.
-const char* InPrefixDriveFolder(const char* hostPath, char (&prefix)[PATH_MAX], char* drive) {
-  return realpath(PlatformPrefix(), prefix) != nullptr ? InDriveFolder(hostPath, prefix, drive)
-                                                       : nullptr;
+// The same for the prefix as the file system names it, links resolved, as /proc names programs.
+// The host paths given here are such names, so one that starts with the prefix's text as it
+// stands lies in the prefix: its links are resolved only when it does not.
+const char* InPrefixDriveFolder(const char* hostPath, char* drive) {
+  const char* rest = InDriveFolder(hostPath, PlatformPrefix(), drive);
+  if (rest != nullptr) return rest;
+  char* resolved = realpath(PlatformPrefix(), nullptr);
+  if (resolved == nullptr) return nullptr;
+  rest = InDriveFolder(hostPath, resolved, drive);  // points into hostPath
+  free(resolved);
+  return rest;
 }
 
 }  // namespace
@@ -75,17 +81,20 @@ int MapPlatformPath(const char* path, char* mapped, size_t capacity) {
   if (IsSeparator(text[0]) && IsSeparator(text[1])) {
     // A share's root is its server and share name; ".." does not climb above it.
     if (!AppendBounded(mapped, capacity, "/unc")) return 0;
-    rest = text + 2;
+    char* name = text + 2;
     for (int part = 0; part < 2; ++part) {
       size_t length = 0;
-      while (rest[length] != '\0' && !IsSeparator(rest[length])) ++length;
-      char name[kMappedPathCapacity];
-      memcpy(name, rest, length);
+      while (name[length] != '\0' && !IsSeparator(name[length])) ++length;
+      // The name alone: ended in place while it is appended.
+      char after = name[length];
       name[length] = '\0';
-      if (!AppendComponents(name, mapped, capacity)) return 0;
-      rest += length;
-      while (IsSeparator(*rest)) ++rest;
+      bool appended = AppendComponents(name, mapped, capacity);
+      name[length] = after;
+      if (!appended) return 0;
+      name += length;
+      while (IsSeparator(*name)) ++name;
     }
+    rest = name;
   } else {
     char drive[] = "/drive_c";
     if (isalpha(static_cast<unsigned char>(text[0])) && text[1] == ':') {
@@ -104,9 +113,8 @@ bool IsInDriveRoot(const char* mapped) {
 }
 
 bool IsInDriveFolder(const char* hostPath) {
-  char prefix[PATH_MAX];
   char drive;
-  return InPrefixDriveFolder(hostPath, prefix, &drive) != nullptr;
+  return InPrefixDriveFolder(hostPath, &drive) != nullptr;
 }
 
 // By the path /proc/self/exe names rather than through the link, as a program run by a tool such
@@ -120,9 +128,8 @@ bool ReadOwnHostPath(char* hostPath, size_t capacity) {
 
 int WindowsPathOfHostPath(const char* hostPath, char* path, size_t capacity) {
   if (!CopyBounded(path, capacity, "")) return 0;
-  char prefix[PATH_MAX];
   char drive;
-  const char* rest = InPrefixDriveFolder(hostPath, prefix, &drive);
+  const char* rest = InPrefixDriveFolder(hostPath, &drive);
   if (rest == nullptr || strchr(hostPath, '\\') != nullptr ||
       !AnsiOfUtf8(rest, path + 2, capacity > 2 ? capacity - 2 : 0)) {
     return 0;

@@ -12,6 +12,10 @@
 // no comments. Names match without regard to ASCII case and to blanks around them; only the first
 // section of a name is searched and its first matching key wins; keys before any header form the
 // section "". A value loses one pair of matching outer quotes (' or ") and ends at a NUL byte.
+//
+// A run asks for its settings one key at a time: the file last read is kept for the rest of the
+// process, so that every key comes from the same version of the file and the file is not opened
+// and read again for each one.
 #include "platform/profile.h"
 
 #include <cstddef>
@@ -92,15 +96,19 @@ bool FindValue(Span text, Span section, Span key, Span* value) {
 
 Span TrimmedName(const char* name) { return Trim({name, name + strlen(name)}); }
 
-}  // namespace
-
-int ReadProfileText(unsigned char* contents, size_t size, const char* section, const char* key,
-                    char* buffer, int capacity) {
-  if (capacity <= 0) return 0;
-  buffer[0] = '\0';
+// The file's bytes as the text the reader searches: a UTF-16LE file becomes code page 1252 text in
+// place. Returns the text's size.
+size_t ToProfileText(unsigned char* contents, size_t size) {
   if (size >= 2 && contents[0] == 0xFF && contents[1] == 0xFE) {
     size = AnsiOfUtf16(contents + 2, (size - 2) / 2, contents);  // a cut last unit is dropped
   }
+  return size;
+}
+
+int LookUpProfileText(const unsigned char* contents, size_t size, const char* section,
+                      const char* key, char* buffer, int capacity) {
+  if (capacity <= 0) return 0;
+  buffer[0] = '\0';
   const char* text = reinterpret_cast<const char*>(contents);
   Span value;
   if (!FindValue({text, text + size}, TrimmedName(section), TrimmedName(key), &value)) return 0;
@@ -118,16 +126,44 @@ int ReadProfileText(unsigned char* contents, size_t size, const char* section, c
   return static_cast<int>(copied);
 }
 
+// The last profile file read, kept for the rest of the process: its host path and its text, from
+// AllocateBuffer (nullptr while none is kept).
+struct KeptProfile {
+  char* path;
+  unsigned char* text;
+  size_t size;
+};
+KeptProfile kept = {nullptr, nullptr, 0};
+
+}  // namespace
+
+int ReadProfileText(unsigned char* contents, size_t size, const char* section, const char* key,
+                    char* buffer, int capacity) {
+  return LookUpProfileText(contents, ToProfileText(contents, size), section, key, buffer, capacity);
+}
+
 int ReadProfileFile(const char* section, const char* key, char* buffer, int capacity,
                     const char* path) {
   if (capacity <= 0) return 0;
   buffer[0] = '\0';
   char mapped[kMappedPathCapacity];
   if (!MapPlatformPath(path, mapped, sizeof mapped)) return 0;
-  size_t size = 0;
-  unsigned char* contents = ReadRegularFile(mapped, &size);
-  if (contents == nullptr) return 0;
-  int copied = ReadProfileText(contents, size, section, key, buffer, capacity);
-  ReleaseBuffer(contents);
-  return copied;
+  if (kept.path == nullptr || strcmp(kept.path, mapped) != 0) {
+    size_t size = 0;
+    unsigned char* contents = ReadRegularFile(mapped, &size);
+    if (contents == nullptr) return 0;
+    size = ToProfileText(contents, size);
+    size_t pathSize = strlen(mapped) + 1;
+    auto* keptPath = static_cast<char*>(AllocateBuffer(pathSize));
+    if (keptPath == nullptr) {  // read this once without keeping it
+      int copied = LookUpProfileText(contents, size, section, key, buffer, capacity);
+      ReleaseBuffer(contents);
+      return copied;
+    }
+    memcpy(keptPath, mapped, pathSize);
+    ReleaseBuffer(kept.path);
+    ReleaseBuffer(kept.text);
+    kept = {keptPath, contents, size};
+  }
+  return LookUpProfileText(kept.text, kept.size, section, key, buffer, capacity);
 }
