@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The hotfix_rollout role on simulated fleets of Linux hosts on this machine (connection local, one
 # launcher prefix each; one host reached over SSH at a closed port), rolled out with
-# deploy/ansible/rollout.yml: a dry run and then the README's command on the 12-host fleet, a
+# deploy/ansible/playbooks/rollout.yml: a dry run and then the README's command on the 12-host fleet, a
 # fleet of special cases, a canary, a fleet of one and --limit one host. It checks every host's
 # one summary line and classification, the hosts not attempted, the kept files byte for byte,
 # hosts left untouched, an installer killed at the async limit, and report.html in a real browser
@@ -37,8 +37,8 @@ elapsed() { echo "($(($(date +%s) - start)) s)"; }
 echo "== filter cases, syntax and lint $(elapsed)"
 python3 "$here/test_outcome.py"
 (cd "$ansible_dir" &&
-  ansible-playbook -i inventory.example.yml --syntax-check rollout.yml tests/syntax.yml >/dev/null &&
-  ansible-lint --offline --nocolor rollout.yml inventory.example.yml roles/hotfix_rollout \
+  ansible-playbook -i inventory.example.yml --syntax-check playbooks/rollout.yml tests/syntax.yml >/dev/null &&
+  ansible-lint --offline --nocolor playbooks/rollout.yml inventory.example.yml roles/hotfix_rollout \
     tests/syntax.yml tests/reboot_double.yml)
 
 # Bundles: the example bundle with the installer's behaviour chosen by RunParams.
@@ -154,7 +154,7 @@ cp -a "$work/prefixes" "$work/prefixes-before"
 rollout() {
   local name=$1 group=$2 serial=$3 max_fail=$4 status=0
   shift 4
-  ansible-playbook -i "$inventory" "$ansible_dir/rollout.yml" -e "hotfix_fleet_group=$group" \
+  ansible-playbook -i "$inventory" "$ansible_dir/playbooks/rollout.yml" -e "hotfix_fleet_group=$group" \
     -e "hotfix_serial=$serial" -e "hotfix_max_fail_percentage=$max_fail" \
     -e "hotfix_results_dir=$work/results/$name" "$@" > "$work/results/$name.out" 2>&1 || status=$?
   echo "$status" > "$work/results/$name.status"
