@@ -5,8 +5,8 @@
 # tests/setup/check-commands.sh proves that these packages bring each one.
 set -euo pipefail
 # A release: the compilers, git for the commit's time and state, awk for the package's changelog,
-# zip, and the signing tools.
-release=(cmake g++ make mingw-w64 git mawk zip osslsigncode gpg gpg-agent)
+# zip, the signing tools, and ansible for ansible-galaxy, which builds the Ansible collection.
+release=(cmake g++ make mingw-w64 git mawk zip osslsigncode gpg gpg-agent ansible)
 packages=(apt cmake g++ make googletest libbenchmark-dev mingw-w64 wine wine64 valgrind clang
   libclang-rt-14-dev debootstrap mawk mount nlohmann-json3-dev ansible ansible-lint chromium procps
   openssh-client)
