@@ -1,9 +1,11 @@
-"""Loads a rollout's report.html in headless Chromium and checks its DOM against summary.jsonl:
-the bar chart's count per classification, one table row per host, a run-log line that holds
-<script> shown as text (no script element at all), and the filter by classification, which
-hides every other row in the browser without a server. Saves a screenshot.
+"""Loads a rollout's report.html in headless Chromium and checks its DOM against summary.jsonl
+and not-attempted.txt: the bar chart's count per classification (the hosts not attempted too),
+one table row per host with its wave and its own start and end, the sentence that says why the
+rollout stopped, a run-log line that holds <script> shown as text (no script element at all),
+and the filter by classification, which hides every other row in the browser without a server.
+Saves a screenshot.
 
-  check_report.py RESULTS_FOLDER SCREENSHOT_PNG"""
+  check_report.py RESULTS_FOLDER SCREENSHOT_PNG STOP_SENTENCE"""
 
 import collections
 import html.parser
@@ -14,7 +16,7 @@ import subprocess
 import sys
 import tempfile
 
-folder, screenshot = sys.argv[1:3]
+folder, screenshot, stop = sys.argv[1:4]
 FLAGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
          '--disable-background-networking', '--disable-component-update', '--disable-sync']
 
@@ -34,8 +36,8 @@ class Dom(html.parser.HTMLParser):
 
     def __init__(self):
         super().__init__()
-        self.bars, self.rows, self.scripts, self.logs, self.visible = {}, [], 0, [], None
-        self.inside = None
+        self.bars, self.rows, self.scripts, self.logs, self.visible = {}, {}, 0, [], None
+        self.inside, self.row, self.stop = None, None, ''
 
     def handle_starttag(self, tag, attrs):
         attrs = dict(attrs)
@@ -43,7 +45,13 @@ class Dom(html.parser.HTMLParser):
         if tag == 'g' and 'bar' in classes:
             self.bars[attrs['data-classification']] = int(attrs['data-count'])
         if tag == 'tr' and 'host' in classes:
-            self.rows.append(attrs['data-host'])
+            self.row = self.rows[attrs['data-host']] = {'wave': '', 'times': []}
+        if tag == 'td' and 'wave' in classes:
+            self.inside = 'wave'
+        if tag == 'time' and self.row is not None:
+            self.row['times'].append(attrs['datetime'])
+        if tag == 'p' and 'stop' in classes:
+            self.inside = 'stop'
         if tag == 'script':
             self.scripts += 1
         if tag == 'pre' and ('run-log' in classes or attrs.get('id') == 'visible'):
@@ -54,14 +62,20 @@ class Dom(html.parser.HTMLParser):
                 self.visible = ''
 
     def handle_endtag(self, tag):
-        if tag == 'pre':
+        if tag in ('pre', 'td', 'p'):
             self.inside = None
+        if tag == 'tr':
+            self.row = None
 
     def handle_data(self, data):
         if self.inside == 'run-log':
             self.logs[-1] += data
         elif self.inside == 'visible':
             self.visible += data
+        elif self.inside == 'wave':
+            self.row['wave'] += data
+        elif self.inside == 'stop':
+            self.stop += data
 
 
 def dom_of(path):
@@ -72,14 +86,24 @@ def dom_of(path):
 
 with open(os.path.join(folder, 'summary.jsonl'), encoding='utf-8') as summary:
     lines = [json.loads(line) for line in summary]
+with open(os.path.join(folder, 'not-attempted.txt'), encoding='utf-8') as listed:
+    not_attempted = listed.read().split()
 counts = collections.Counter(line['classification'] for line in lines)
+counts.update({'not attempted': len(not_attempted)} if not_attempted else {})
 page = os.path.join(folder, 'report.html')
 dom = dom_of(page)
 problems = []
 if dom.bars != dict(counts):
     problems.append('chart %s, summary %s' % (dom.bars, dict(counts)))
-if sorted(dom.rows) != sorted(line['host'] for line in lines):
-    problems.append('rows %s' % dom.rows)
+if sorted(dom.rows) != sorted([line['host'] for line in lines] + not_attempted):
+    problems.append('rows %s' % sorted(dom.rows))
+for line in lines:
+    row = dom.rows.get(line['host'], {})
+    if row and (row['wave'] != str(line['wave']) or row['times'] != [line['started'], line['time']]):
+        problems.append('%s: row %s, line wave %s, %s to %s'
+                        % (line['host'], row, line['wave'], line['started'], line['time']))
+if dom.stop != stop:
+    problems.append('the stop reads "%s"' % dom.stop)
 if dom.scripts or not any('<script>alert("run log")</script>' in log for log in dom.logs):
     problems.append('%d script elements; run-log texts: %s' % (dom.scripts, dom.logs))
 

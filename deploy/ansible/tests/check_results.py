@@ -1,13 +1,15 @@
 """Checks the fleet test's rollouts against its expectations: for each run, its exit status, one
-results folder, one summary line per host attempted with the expected preflight status, exit
-status and classification and a reason that holds the expected words, every line with the
-summary's keys and the run's id, summary.csv with the same rows, and not-attempted.txt naming the
-group's other hosts. Prints what differs; exits with 1 when anything does.
+results folder, one summary line per host attempted with the expected wave, preflight status,
+exit status and classification and a reason that holds the expected words, every line with the
+summary's keys and the run's id, summary.csv with the same rows (a text cell that a spreadsheet
+would take for a formula behind an apostrophe), not-attempted.txt naming the hosts expected not
+attempted, and a folder in hosts/ only for a host that did not succeed, never empty. Prints what
+differs; exits with 1 when anything does.
 
   check_results.py RESULTS_DIR EXPECTED_FILE INVENTORY
 
-EXPECTED_FILE lines: RUN STATUS HOST PREFLIGHT EXIT CLASSIFICATION ~ REASON WORDS, or
-RUN STATUS HOST not attempted ("-" for null)."""
+EXPECTED_FILE lines: RUN STATUS HOST WAVE PREFLIGHT EXIT CLASSIFICATION ~ REASON WORDS, or
+RUN STATUS HOST - not attempted ("-" for null)."""
 
 import csv
 import glob
@@ -19,7 +21,18 @@ import yaml
 
 KEYS = ['host', 'preflight_status', 'rebooted', 'exit_status', 'preflight_after',
         'classification', 'patch_id', 'reason', 'time', 'preflight_name', 'exit_name', 'run_id',
-        'dry_run', 'started', 'launcher_version', 'preflight_version']
+        'dry_run', 'started', 'launcher_version', 'preflight_version', 'wave']
+SUCCEEDING = ('success', 'already installed', 'would install')
+
+
+def cell(value):
+    """A summary value as summary.csv should hold it."""
+    if value is None:
+        return ''
+    if isinstance(value, str) and value[:1] in ('=', '+', '-', '@', '\t', '\r'):
+        return "'" + value
+    return str(value)
+
 
 results, expected_file, inventory_file = sys.argv[1:4]
 with open(inventory_file, encoding='utf-8') as inventory:
@@ -31,8 +44,8 @@ with open(expected_file, encoding='utf-8') as expected:
         head, _, words = line.partition('~')
         run, status, host, *rest = head.split()
         runs.setdefault(run, {'status': status, 'hosts': {}})['hosts'][host] = (
-            None if rest == ['not', 'attempted'] else
-            (rest[0], rest[1], ' '.join(rest[2:]), words.strip()))
+            None if rest[1:] == ['not', 'attempted'] else
+            (rest[0], rest[1], rest[2], ' '.join(rest[3:]), words.strip()))
 
 problems = []
 for run, want in runs.items():
@@ -52,7 +65,7 @@ for run, want in runs.items():
     if len(hosts) != len(set(hosts)):
         problems.append('%s: a host has more than one line: %s' % (run, hosts))
     for line in lines:
-        if list(line) != KEYS or line['run_id'] != folder.rsplit('-', 1)[1]:
+        if list(line) != KEYS or os.path.basename(folder) != 'KB5001234-' + line['run_id']:
             problems.append('%s: %s: keys or run id differ: %s' % (run, line['host'], line))
         if line['dry_run'] != (run == 'check'):
             problems.append('%s: %s: dry_run is %s' % (run, line['host'], line['dry_run']))
@@ -61,14 +74,14 @@ for run, want in runs.items():
             problems.append('%s: %s has a line but should not: %s' % (run, line['host'], line))
             continue
         actual = tuple('-' if line[key] is None else str(line[key])
-                       for key in ('preflight_status', 'exit_status', 'classification'))
-        if actual != expected[:3] or expected[3] not in line['reason']:
+                       for key in ('wave', 'preflight_status', 'exit_status', 'classification'))
+        if actual != expected[:4] or expected[4] not in line['reason']:
             problems.append('%s: %s: %s, reason "%s"; expected %s, reason holding "%s"'
-                            % ((run, line['host']) + (actual, line['reason']) + (expected[:3],
-                                                                                  expected[3])))
-    with open(os.path.join(folder, 'summary.csv'), encoding='utf-8') as table:
+                            % ((run, line['host']) + (actual, line['reason']) + (expected[:4],
+                                                                                  expected[4])))
+    with open(os.path.join(folder, 'summary.csv'), encoding='utf-8', newline='') as table:
         rows = list(csv.reader(table))
-    if rows[0] != KEYS or [row[0] for row in rows[1:]] != hosts:
+    if rows != [KEYS] + [[cell(line[key]) for key in KEYS] for line in lines]:
         problems.append('%s: summary.csv does not hold the summary\'s rows' % run)
     missing = [host for host, expected in want['hosts'].items() if expected and host not in hosts]
     if missing:
@@ -76,7 +89,14 @@ for run, want in runs.items():
     group = next(name for name, members in groups.items() if hosts and hosts[0] in members)
     with open(os.path.join(folder, 'not-attempted.txt'), encoding='utf-8') as listed:
         not_attempted = listed.read().split()
-    if not_attempted != [host for host in groups[group] if host not in hosts]:
+    if not_attempted != [host for host in groups[group] if host in want['hosts'] and
+                         want['hosts'][host] is None]:
         problems.append('%s: not-attempted.txt lists %s' % (run, not_attempted))
+    classes = dict((line['host'], line['classification']) for line in lines)
+    for kept in glob.glob(os.path.join(folder, 'hosts', '*')):
+        host = os.path.basename(kept)
+        if classes.get(host) in SUCCEEDING or not os.listdir(kept):
+            problems.append('%s: hosts/%s is there, for a host that is %s, with %s'
+                            % (run, host, classes.get(host), os.listdir(kept)))
 print('\n'.join(problems))
 sys.exit(1 if problems else 0)

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # The hotfix_rollout role on simulated fleets of Linux hosts on this machine (connection local, one
 # launcher prefix each; one host reached over SSH at a closed port), rolled out with
-# deploy/ansible/playbooks/rollout.yml: a dry run and then the README's command on the 12-host fleet, a
-# fleet of special cases, a canary, a fleet of one and --limit one host. It checks every host's
-# one summary line and classification, the hosts not attempted, the kept files byte for byte,
-# hosts left untouched, an installer killed at the async limit, and report.html in a real browser
-# (with a screenshot). Before that, the filter's unit cases, --syntax-check and ansible-lint
-# --offline (which read the Windows tasks too; no Windows host runs them here).
+# deploy/ansible/playbooks/rollout.yml: a dry run and then the README's command on the 12-host
+# fleet, which stops after its third wave, the command it prints to go on (with the bundle
+# mended), --limit one host, a fleet of special cases, and a canary and a fleet of one started at
+# once into one results folder. It checks every host's one summary line, wave and
+# classification, summary.csv, the hosts not attempted, retry.txt, the stop's sentence, the kept
+# files byte for byte, hosts left untouched, an installer killed at the async limit, and
+# report.html in a real browser (with a screenshot). Before that, the filter's and the results
+# module's unit cases, --syntax-check and ansible-lint --offline (which read the Windows tasks
+# too; no Windows host runs them here).
 #
 #   fleet_test.sh WORK_DIR LAUNCHER PREFLIGHT INSTALLER
 set -euo pipefail
@@ -36,6 +39,7 @@ elapsed() { echo "($(($(date +%s) - start)) s)"; }
 
 echo "== filter cases, syntax and lint $(elapsed)"
 python3 "$here/test_outcome.py"
+python3 "$here/test_results.py"
 (cd "$ansible_dir" &&
   ansible-playbook -i inventory.example.yml --syntax-check playbooks/rollout.yml tests/syntax.yml >/dev/null &&
   ansible-lint --offline --nocolor playbooks/rollout.yml inventory.example.yml roles/hotfix_rollout \
@@ -56,6 +60,11 @@ bundle wants-reboot '/quiet /exit:3010'
 bundle not-applicable '/quiet /exit:2149842967'
 bundle busy '/quiet /exit:1618'
 bundle slow '/quiet /sleep:20000'
+bundle no-mark '/quiet'
+# A patch id that a spreadsheet would take for a formula.
+formula='=HYPERLINK("http://example.invalid/","KB5001234")'
+bundle formula '/quiet /mark'
+sed -i "s|^DaziveID=.*|DaziveID=$formula|" "$work/bundles/formula/KB5001234/Installer.ini"
 bundle bad-ini '/quiet /mark'
 sed -i '/^RegKeyValue=/d' "$work/bundles/bad-ini/KB5001234/Installer.ini"
 bundle no-ini '/quiet /mark'
@@ -102,7 +111,10 @@ fleet=(
   "fifo           hotfix_cases  ok             server   -        fifo"
   "link           hotfix_cases  fails-1603     server   -        link"
   "foreign-root   hotfix_cases  ok             server   -        foreign"
-  "canary-1       hotfix_canary ok             server   -        -"
+  "no-mark        hotfix_cases  no-mark        server   -        -"
+  "formula        hotfix_cases  formula        server   -        -"
+  "installed      hotfix_cases  ok             patched  recorded -"
+  "canary-1       hotfix_canary fails-1603     server   -        -"
   "canary-2       hotfix_canary ok             patched  recorded -"
   "solo           hotfix_one    ok             patched  recorded -"
 )
@@ -161,65 +173,134 @@ rollout() {
   echo "-- $name: exit status $status $(elapsed)"
 }
 
+# The command the README's rollout printed to go on after its stop, run with the bundle mended
+# (and all at once, its results beside the others').
+go_on() {
+  local command status=0
+  command=$(grep -o '"to go on: .*"' "$work/results/readme.out" |
+    python3 -c 'import json, sys; print(json.loads(sys.stdin.read())[len("to go on: "):])')
+  eval "$command" -e "hotfix_bundle_src=$work/bundles/ok/KB5001234" -e hotfix_serial=100% \
+    -e "hotfix_results_dir=$work/results/goon" > "$work/results/goon.out" 2>&1 || status=$?
+  echo "$status" > "$work/results/goon.status"
+  echo "-- goon: exit status $status $(elapsed)"
+}
+
 echo "== the rollouts $(elapsed)"
 # The README's command after a dry run, in one wave, of the hosts with the dry run's four
-# outcomes, then --limit, beside the other fleets.
+# outcomes, then the command it gives to go on, then --limit, beside the other fleets, the last
+# two started at once into one results folder.
 {
   rollout check hotfix_fleet 100% 10 --check --limit patched-1,ok-1,pending,bad-ini,no-ini
   rollout readme hotfix_fleet 25% 10
+  cp -a "$work/prefixes" "$work/prefixes-after-readme"
+  go_on
   rollout limit hotfix_fleet 25% 10 --limit ok-1
 } &
 chain=$!
 rollout cases hotfix_cases 100% 100
-rollout canary hotfix_canary 1 10
-rollout one hotfix_one 25% 10
-wait "$chain"
+rollout canary hotfix_canary 1 100 -e "hotfix_results_dir=$work/results/shared" &
+canary=$!
+rollout one hotfix_one 25% 10 -e "hotfix_results_dir=$work/results/shared"
+wait "$chain" "$canary"
+# Two folders, each with its own rollout's hosts alone; then each where check_results.py looks.
+shared=("$work/results/shared/"*/)
+[ "${#shared[@]}" -eq 2 ] || fail "canary and one: ${#shared[@]} results folders"
+for folder in "${shared[@]}"; do
+  name=canary
+  grep -q '"solo"' "$folder/summary.jsonl" && name=one
+  mkdir -p "$work/results/$name" && mv "$folder" "$work/results/$name/"
+done
+seconds=$(basename -a "${shared[@]}" | sed 's/-[0-9]*$//' | sort -u | wc -l)
+echo "-- canary and one: two folders, started in $seconds UTC second(s)"
 
-# Every run: one line per host attempted, with its preflight status, exit status, classification
-# and a part of its reason, and the hosts not attempted; each run's exit status.
+# Every run: one line per host attempted, with its wave, preflight status, exit status,
+# classification and a part of its reason, and the hosts not attempted; each run's exit status.
 cat > "$work/expected.txt" <<'EOF'
-check  0 patched-1      2 - already installed ~ installed and recorded
-check  0 ok-1           0 - would install     ~ not installed
-check  0 pending        3 - reboot first      ~ a reboot is pending
-check  0 bad-ini        1 - bundle broken     ~ RegKeyValue is missing from ini file.
-check  0 no-ini         1 - bundle broken     ~ AppName is missing from ini file.
-readme 2 patched-1      2 - already installed ~ installed and recorded
-readme 2 ok-1           0 0 success           ~ preflight after: 2
-readme 2 wants-reboot   0 194 reboot needed   ~ the low 8 bits of 3010 (0x00000BC2) ERROR_SUCCESS_REBOOT_REQUIRED
-readme 2 ok-2           0 0 success           ~ preflight after: 2
-readme 2 not-applicable 0 23 not applicable   ~ 0x80240017) WU_E_NOT_APPLICABLE
-readme 2 unrecorded     0 0 success           ~ preflight after: 2
-readme 2 fails-1603     0 67 failed           ~ 1603 (0x00000643) ERROR_INSTALL_FAILURE
-readme 2 pending        3 - reboot needed     ~ a reboot is pending; not launched
-readme 2 no-ini         1 - bundle broken     ~ AppName is missing from ini file.
-readme 2 bad-ini        not attempted
-readme 2 ok-3           not attempted
-readme 2 ok-4           not attempted
-limit  0 ok-1           2 - already installed ~ installed and recorded
-cases  2 unreachable    - - unreachable       ~ 127.0.0.1
-cases  2 no-preflight   - - tool missing      ~ missing/hotfix-preflight is not there or not executable
-cases  2 killed         0 - interrupted       ~ Ansible killed it and the installer it ran
-cases  2 short-limit    - - failed            ~ Ansible kills the launcher's process group
-cases  2 retry-once     0 0 success           ~ (after 1 retry)
-cases  2 busy           0 82 retry later      ~ 1618 (0x00000652) ERROR_INSTALL_ALREADY_RUNNING
-cases  2 reboot-after   0 0 success           ~ preflight after: 2
-cases  2 fifo           0 0 success           ~ QOR_Updates_InstallOS.log is a FIFO: not opened
-cases  2 link           0 67 failed           ~ QOR_Updates_InstallOS.log is a symbolic link: not opened
-cases  2 foreign-root   - - refused           ~ is owned by nobody (uid 65534), not root
-canary 0 canary-1       0 0 success           ~ preflight after: 2
-canary 0 canary-2       2 - already installed ~ installed and recorded
-one    0 solo           2 - already installed ~ installed and recorded
+check  0 patched-1      1 2 - already installed ~ installed and recorded
+check  0 ok-1           1 0 - would install     ~ not installed
+check  0 pending        1 3 - reboot first      ~ a reboot is pending
+check  0 bad-ini        1 1 - bundle broken     ~ RegKeyValue is missing from ini file.
+check  0 no-ini         1 1 - bundle broken     ~ AppName is missing from ini file.
+readme 2 patched-1      1 2 - already installed ~ installed and recorded
+readme 2 ok-1           1 0 0 success           ~ preflight after: 2
+readme 2 wants-reboot   1 0 194 reboot needed   ~ the low 8 bits of 3010 (0x00000BC2) ERROR_SUCCESS_REBOOT_REQUIRED
+readme 2 ok-2           2 0 0 success           ~ preflight after: 2
+readme 2 not-applicable 2 0 23 not applicable   ~ 0x80240017) WU_E_NOT_APPLICABLE
+readme 2 unrecorded     2 0 0 success           ~ preflight after: 2
+readme 2 fails-1603     3 0 67 failed           ~ 1603 (0x00000643) ERROR_INSTALL_FAILURE
+readme 2 pending        3 3 - reboot needed     ~ a reboot is pending; not launched
+readme 2 no-ini         3 1 - bundle broken     ~ AppName is missing from ini file.
+readme 2 bad-ini        - not attempted
+readme 2 ok-3           - not attempted
+readme 2 ok-4           - not attempted
+goon   0 fails-1603     1 0 0 success           ~ preflight after: 2
+goon   0 no-ini         1 0 0 success           ~ preflight after: 2
+goon   0 bad-ini        1 0 0 success           ~ preflight after: 2
+goon   0 ok-3           1 0 0 success           ~ preflight after: 2
+goon   0 ok-4           1 0 0 success           ~ preflight after: 2
+limit  0 ok-1           1 2 - already installed ~ installed and recorded
+cases  2 unreachable    1 - - unreachable       ~ 127.0.0.1
+cases  2 no-preflight   1 - - tool missing      ~ missing/hotfix-preflight is not there or not executable
+cases  2 killed         1 0 - interrupted       ~ Ansible killed it and the installer it ran
+cases  2 short-limit    1 - - failed            ~ Ansible kills the launcher's process group
+cases  2 retry-once     1 0 0 success           ~ (after 1 retry)
+cases  2 busy           1 0 82 retry later      ~ 1618 (0x00000652) ERROR_INSTALL_ALREADY_RUNNING
+cases  2 reboot-after   1 0 0 success           ~ preflight after: 2
+cases  2 fifo           1 0 0 success           ~ QOR_Updates_InstallOS.log is a FIFO: not opened
+cases  2 link           1 0 67 failed           ~ QOR_Updates_InstallOS.log is a symbolic link: not opened
+cases  2 foreign-root   1 - - refused           ~ is owned by nobody (uid 65534), not root
+cases  2 no-mark        1 0 0 failed            ~ exit status 0 (0x00000000): the installer ended with 0, but the check still fails (preflight after: 0)
+cases  2 formula        1 0 0 success           ~ preflight after: 2
+cases  2 installed      1 2 - already installed ~ installed and recorded
+canary 2 canary-1       1 0 67 failed           ~ 1603 (0x00000643) ERROR_INSTALL_FAILURE
+canary 2 canary-2       - not attempted
+one    0 solo           1 2 - already installed ~ installed and recorded
 EOF
 python3 "$here/check_results.py" "$work/results" "$work/expected.txt" "$inventory" || fail "summary lines differ"
 grep -q '"rebooted": true' "$work/results/cases/"*/summary.jsonl || fail "reboot-after: not rebooted"
-for name in check readme limit cases canary one; do
+for name in check readme goon limit cases canary one; do
   grep -q 'not attempted:' "$work/results/$name.out" || fail "$name: no console table"
 done
 
-# Files per host: kept copies equal the host's files; untouched hosts are as they were.
+# The stop: its sentence among the console's last lines before Ansible's recap and in the report,
+# retry.txt with the failed and the hosts not attempted (which the run of the printed command
+# finished), and the special cases' retry list.
 readme=$(echo "$work/results/readme/"*/)
+stop='stopped after wave 3 of 4: 2 of 3 hosts failed, above hotfix_max_fail_percentage 10'
+sed '/^PLAY RECAP/,$d' "$work/results/readme.out" | tail -n 16 | grep -qF "\"$stop\"" ||
+  fail "readme: no stop sentence at the end of the console"
+grep -qF '"failed: fails-1603 (failed), no-ini (bundle broken)"' "$work/results/readme.out" ||
+  fail "readme: the failed hosts are not named"
+[ "$(cat "$readme/retry.txt")" = $'fails-1603\nno-ini\nbad-ini\nok-3\nok-4' ] ||
+  fail "readme: retry.txt lists $(cat "$readme/retry.txt")"
+[ ! -s "$(echo "$work/results/goon/"*/retry.txt)" ] || fail "goon: hosts left to retry"
+[ "$(cat "$work/results/cases/"*/retry.txt)" = "$(printf '%s\n' unreachable no-preflight killed \
+  short-limit busy link foreign-root no-mark)" ] || fail "cases: retry.txt differs"
+# A wave that fails whole stops the rollout whatever max_fail_percentage says.
+grep -qF '"stopped after wave 1 of 2: 1 of 1 hosts failed, the whole wave"' "$work/results/canary.out" ||
+  fail "canary: no stop sentence"
+! grep -q 'stopped after\|to go on' "$work/results/"{check,goon,limit,cases,one}.out ||
+  fail "a rollout that did not stop says it did"
+# The formula: as it is in summary.jsonl (summary.csv's apostrophe is check_results.py's).
+python3 - "$work/results/cases/"*/summary.jsonl "$formula" <<'EOF' || fail "formula: patch id changed"
+import json, sys
+lines = [json.loads(line) for line in open(sys.argv[1], encoding='utf-8')]
+sys.exit(next(line for line in lines if line['host'] == 'formula')['patch_id'] != sys.argv[2])
+EOF
+# Own times: in one wave, the host found installed ends at its preflight, seconds before the one
+# whose launcher the async limit ended.
+python3 - "$work/results/cases/"*/summary.jsonl <<'EOF' || fail "cases: the hosts' times are not their own"
+import datetime, json, sys
+lines = dict((line['host'], line) for line in map(json.loads, open(sys.argv[1], encoding='utf-8')))
+at = lambda stamp: datetime.datetime.strptime(stamp, '%Y-%m-%dT%H:%M:%SZ')
+killed, installed = lines['killed'], lines['installed']
+sys.exit((at(killed['time']) - at(installed['time'])).total_seconds() < 5)
+EOF
+
+# Files per host: kept copies equal the host's files; untouched hosts are as they were (those the
+# command to go on ran, until then).
 for host in fails-1603 link; do
-  prefix=$work/prefixes/$host
+  prefix=$work/prefixes-after-readme/$host
   group=readme; [ "$host" = link ] && group=cases
   kept=$(echo "$work/results/$group/"*/hosts/$host)
   cmp "$prefix/drive_c/Qor/server/patchinfo" "$kept/patchinfo" || fail "$host: kept patchinfo differs"
@@ -231,11 +312,11 @@ for host in fails-1603 link; do
   fi
 done
 for host in bad-ini ok-3 ok-4 foreign-root; do
-  diff -r "$work/prefixes-before/$host" "$work/prefixes/$host" --exclude=hotfix >/dev/null ||
+  diff -r "$work/prefixes-before/$host" "$work/prefixes-after-readme/$host" --exclude=hotfix >/dev/null ||
     fail "$host: changed, though never launched"
-  [ ! -e "$work/prefixes/$host/drive_c/hotfix/KB5001234" ] || fail "$host: a bundle was left"
+  [ ! -e "$work/prefixes-after-readme/$host/drive_c/hotfix/KB5001234" ] || fail "$host: a bundle was left"
 done
-[ -z "$(ls "$work/prefixes/bad-ini/drive_c/hotfix")" ] || fail "bad-ini: the dry run left its copy"
+[ -z "$(ls "$work/prefixes-after-readme/bad-ini/drive_c/hotfix")" ] || fail "bad-ini: the dry run left its copy"
 [ "$(cat "$work/prefixes/unrecorded/drive_c/Qor/server/patchinfo")" = $'KB4000001\r\nKB5001234\r' ] ||
   fail "unrecorded: the patch-info file lacks KB5001234"
 # The installer the async limit interrupted is dead: wait for its process to go, at most 30 s.
@@ -246,7 +327,7 @@ done
 ! pgrep -f "$work/prefixes/killed/" >/dev/null || fail "killed: the installer still runs"
 
 echo "== report.html in a browser $(elapsed)"
-python3 "$here/check_report.py" "$readme" "$work/report.png" || fail "report.html"
+python3 "$here/check_report.py" "$readme" "$work/report.png" "$stop" || fail "report.html"
 
 echo "== console table of the README's command"
 sed -n '/"classification       hosts"/,/not attempted/p' "$work/results/readme.out" | tail -n 12

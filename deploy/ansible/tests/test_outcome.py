@@ -54,18 +54,26 @@ class OutcomeTest(unittest.TestCase):
             (outcome(5, platform='windows', skip_codes={'0x5': 'not applicable'}),
              ('not applicable', 5)),
             (outcome(0, launch={'rc': 2, 'failed': True, 'msg': 'No such file'}), ('failed', None)),
-            # The async limit, whichever side saw it first: the controller's last poll, or the
-            # host's wrapper, which kills the job and answers a poll that came late under load.
-            (outcome(0, launch={'failed': True, 'msg': 'async task did not complete within the '
-                                'requested time - 2s', 'async_result': {'finished': 0}}),
-             ('interrupted', None)),
+            # The async limit: the wrapper's kill as async_status reads it on Linux and on
+            # Windows, and a wait that gave up first.
             (outcome(0, launch={'failed': True, 'finished': 1, 'msg': 'Timeout exceeded'}),
+             ('interrupted', None)),
+            (outcome(0, platform='windows', launch={
+                'failed': True, 'finished': 1, 'msg': 'timed out waiting for module completion'}),
+             ('interrupted', None)),
+            (outcome(0, launch={'started': 1, 'finished': 0, 'attempts': 1}),
              ('interrupted', None)),
         ]
         for actual, expected in cases:
             self.assertEqual(actual, expected)
 
     def test_reasons_name_the_code(self):
+        # A 0 after which the check still fails is the installer's, not the launcher's passed
+        # check.
+        ended = hotfix_outcome(READY, {'rc': 0, 'delta': '0', 'attempts': 2}, '', 0,
+                               {'status': 0, 'report': {'check': {'installed': False}}})
+        self.assertEqual(ended['reason'], 'exit status 0 (0x00000000) (after 1 retry): the '
+                         'installer ended with 0, but the check still fails (preflight after: 0)')
         result = hotfix_outcome(READY, {'rc': 2149842967, 'delta': '0'}, '', 0, None, 'windows')
         self.assertIn('-2145124329 (0x80240017) WU_E_NOT_APPLICABLE, the update does not apply',
                       result['reason'])

@@ -63,7 +63,7 @@ _STILL_ACTIVE = 259
 # The installer codes: a Linux status may be the low 8 bits of one of these.
 _INSTALLER_CODES = sorted(code for code in CODES if code not in (0, 0xFFFFFFFF, _STILL_ACTIVE))
 # What Ansible's async wrappers (Linux, Windows) leave of a job they killed at its limit.
-_ASYNC_LIMIT_MESSAGES = ('Timeout exceeded',)
+_ASYNC_LIMIT_MESSAGES = ('Timeout exceeded', 'timed out waiting for module completion')
 STOPS = ('refused', 'tool missing', 'bundle broken', 'cannot tell', 'unreachable', 'failed')
 
 
@@ -187,9 +187,9 @@ def hotfix_outcome(preflight, launch=None, run_log='', log_offset=0, preflight_a
     """Returns {'classification', 'exit_status', 'exit_name', 'reason'} for a host.
 
     preflight: the preflight run that decided the launch, {'status', 'report'}; launch: the
-    launch task's registered result (None when nothing was launched); run_log: the run log read
-    after the launch, base64; log_offset: its size before the launch; preflight_after: the
-    preflight run after the launch.
+    launch's last async_status result with the number of runs as attempts (None when nothing was
+    launched); run_log: the run log read after the launch, base64; log_offset: its size before
+    the launch; preflight_after: the preflight run after the launch.
     """
     if skip_codes is None:
         skip_codes = {2359302: 'already installed', 0x80240017: 'not applicable'}
@@ -224,34 +224,38 @@ def hotfix_outcome(preflight, launch=None, run_log='', log_offset=0, preflight_a
     # Only a launcher that ran has a duration: a command that could not be started has an rc
     # (the system's error number) too.
     if launch.get('rc') is None or 'delta' not in launch:
-        waited = launch.get('async_result') or {}
         message = str(launch.get('msg', ''))
-        if ('async_result' in launch and not waited.get('finished')) or \
-                message in _ASYNC_LIMIT_MESSAGES or 'maximum time limit' in message:
+        if message in _ASYNC_LIMIT_MESSAGES:
             return _result('interrupted', None,
                            'the async limit (%s s) ended the launcher: Ansible killed it and the '
-                           'installer it ran, mid-install (%s)'
-                           % (async_limit, launch.get('msg', '')))
-        return _result('failed', None, 'the launcher did not run: ' + str(launch.get('msg', '')))
+                           'installer it ran, mid-install (%s)' % (async_limit, message))
+        if not int(launch.get('finished', 1)):
+            return _result('interrupted', None,
+                           'the launcher had not ended when the wait for it passed the async '
+                           'limit (%s s), at which Ansible kills it and the installer it ran'
+                           % async_limit)
+        return _result('failed', None, 'the launcher did not run: ' + message)
 
     rc = int(launch['rc'])
     if platform == 'windows':
         status, source = _signed(rc), ''
     else:
         status, source = _linux_status(rc, _new_records(run_log, log_offset))
-    reason = 'exit status ' + code_text(status, platform) + source
     retries = int(launch.get('attempts') or 1) - 1
-    if retries > 0:
-        reason += ' (after %d retr%s)' % (retries, 'y' if retries == 1 else 'ies')
+    retried = ' (after %d retr%s)' % (retries, 'y' if retries == 1 else 'ies') if retries else ''
+    reason = 'exit status ' + code_text(status, platform) + source + retried
     after = int((preflight_after or {}).get('status', -1))
 
     if status == 0:
         if after == 2:
             return _result('success', 0, reason + '; preflight after: 2', platform)
         installed = ((preflight_after or {}).get('report') or {}).get('check') or {}
-        return _result('failed', 0, '%s, but %s (preflight after: %d)'
-                       % (reason, 'the patch-info file still lacks the id' if
-                          installed.get('installed') else 'the check still fails', after),
+        if installed.get('installed'):
+            return _result('failed', 0, '%s, but the patch-info file still lacks the id '
+                           '(preflight after: %d)' % (reason, after), platform)
+        # A 0 after which the check fails is the installer's own 0, passed through.
+        return _result('failed', 0, 'exit status 0 (0x00000000)%s: the installer ended with 0, '
+                       'but the check still fails (preflight after: %d)' % (retried, after),
                        platform)
     if _match(status, _codes(reboot_codes), platform) is not None:
         return _result('reboot needed', status, reason, platform)
