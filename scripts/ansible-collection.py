@@ -1,15 +1,12 @@
 #!/usr/bin/env python3
 """The two steps of scripts/release.sh around `ansible-galaxy collection build`.
 
-  ansible-collection.py prepare DIR VERSION   turn a copy of deploy/ansible into the collection
+  ansible-collection.py prepare DIR VERSION   write a copy of deploy/ansible's galaxy.yml
   ansible-collection.py repack TARBALL EPOCH  make the built tarball depend on its files alone
 
-prepare writes DIR/galaxy.yml from galaxy.yml.in (with VERSION and requirements.yml's collections
-as its dependencies) and lays the roles out as a collection's roles must be: Ansible loads no
-plugins from a role inside a collection, so each role's modules, action, filter, lookup and test
-plugins move to DIR/plugins/, and the role's own filters, tests and lookups are named by their
-fully qualified names (a module or action is found by its short name from the collection's own
-roles; a Jinja plugin is not). A name it cannot tell the use of stops the build.
+prepare writes DIR/galaxy.yml from galaxy.yml.in, with VERSION and requirements.yml's collections
+as its dependencies. The checkout is laid out as the collection is (its plugins under plugins/,
+named by their fully qualified names in the role), so nothing else changes on the way.
 
 repack rewrites what ansible-galaxy 2.14 leaves to chance: the members' order and FILES.json's
 (the order in which the folders were listed), the times of MANIFEST.json and FILES.json (the time
@@ -23,19 +20,10 @@ import hashlib
 import io
 import json
 import os
-import re
-import runpy
 import sys
 import tarfile
 
 import yaml
-
-NAMESPACE = 'hotfix.launcher'
-# A role's plugin folder and the folder of the collection's plugins/ that takes its files.
-PLUGIN_FOLDERS = {'library': 'modules', 'action_plugins': 'action', 'filter_plugins': 'filter',
-                  'lookup_plugins': 'lookup', 'test_plugins': 'test'}
-# The role's files that may use its plugins by name.
-TEMPLATED = ('.yml', '.yaml', '.j2')
 
 
 def fail(message):
@@ -51,89 +39,6 @@ def write_galaxy(root, version):
     galaxy['dependencies'] = {entry['name']: entry.get('version', '*') for entry in required}
     with open(os.path.join(root, 'galaxy.yml'), 'w', encoding='utf-8') as target:
         yaml.safe_dump(galaxy, target, sort_keys=False)
-
-
-def plugin_names(path, kind):
-    """The names a filter or test plugin file defines (FilterModule.filters, TestModule.tests)."""
-    plugin = runpy.run_path(path)
-    if kind == 'filter':
-        return list(plugin['FilterModule']().filters())
-    return list(plugin['TestModule']().tests())
-
-
-def move_plugins(root):
-    """Moves every role's plugins to plugins/ and returns the names to qualify, by kind."""
-    names = {'filter': [], 'test': [], 'lookup': []}
-    roles = os.path.join(root, 'roles')
-    for role in sorted(os.listdir(roles)) if os.path.isdir(roles) else []:
-        for folder in sorted(os.listdir(os.path.join(roles, role))):
-            source = os.path.join(roles, role, folder)
-            if folder not in PLUGIN_FOLDERS:
-                if folder == 'module_utils' or folder.endswith('_plugins'):
-                    fail(f'roles/{role}/{folder}: no rule moves it into the collection')
-                continue
-            kind = PLUGIN_FOLDERS[folder]
-            target = os.path.join(root, 'plugins', kind)
-            os.makedirs(target, exist_ok=True)
-            for name in sorted(os.listdir(source)):
-                if os.path.exists(os.path.join(target, name)):
-                    fail(f'roles/{role}/{folder}/{name}: plugins/{kind} has one of that name')
-                os.rename(os.path.join(source, name), os.path.join(target, name))
-                stem = os.path.splitext(name)[0]
-                if kind == 'lookup':
-                    names[kind].append(stem)
-                elif kind in names:
-                    names[kind] += plugin_names(os.path.join(target, name), kind)
-            os.rmdir(source)
-    return names
-
-
-def qualify(root, names):
-    """Names the role's filters, tests and lookups by their fully qualified names."""
-    def word(name):
-        return re.escape(name) + r'(?![\w.])'
-
-    rules = []
-    for name in names['filter']:
-        rules.append((re.compile(r'(\|\s*)' + word(name)), r'\g<1>' + f'{NAMESPACE}.{name}'))
-        rules.append((re.compile(r'(\b(?:map|select|reject)\(\s*)([\'"])' + re.escape(name)
-                                 + r'\2'), r'\g<1>\g<2>' + f'{NAMESPACE}.{name}' + r'\g<2>'))
-    for name in names['test']:
-        rules.append((re.compile(r'(\bis\s+(?:not\s+)?)' + word(name)),
-                      r'\g<1>' + f'{NAMESPACE}.{name}'))
-    for name in names['lookup']:
-        rules.append((re.compile(r'(\b(?:lookup|query|q)\(\s*)([\'"])' + re.escape(name) + r'\2'),
-                      r'\g<1>\g<2>' + f'{NAMESPACE}.{name}' + r'\g<2>'))
-    if not rules:
-        return
-    left = re.compile(r'(?<![\w.])(' + '|'.join(
-        re.escape(name) for kind in names.values() for name in kind) + r')(?!\w)')
-    for folder in ('roles', 'playbooks'):
-        for top, _, files in os.walk(os.path.join(root, folder)):
-            for file_name in sorted(files):
-                if not file_name.endswith(TEMPLATED):
-                    continue
-                path = os.path.join(top, file_name)
-                with open(path, encoding='utf-8') as source:
-                    lines = source.read().split('\n')
-                for number, line in enumerate(lines):
-                    if line.lstrip().startswith('#'):
-                        continue
-                    for pattern, replacement in rules:
-                        line = pattern.sub(replacement, line)
-                    found = left.search(line)
-                    if found:
-                        fail(f'{os.path.relpath(path, root)}:{number + 1}: cannot tell how it uses'
-                             f' {found.group(1)}: as a filter (| name), a test (is name) or a'
-                             " lookup (query('name'))")
-                    lines[number] = line
-                with open(path, 'w', encoding='utf-8') as target:
-                    target.write('\n'.join(lines))
-
-
-def prepare(root, version):
-    write_galaxy(root, version)
-    qualify(root, move_plugins(root))
 
 
 def manifest_json(data):
@@ -182,10 +87,8 @@ def repack(tarball, epoch):
 
 
 def main(argv):
-    # The plugins that prepare imports for their names leave no bytecode in the collection.
-    sys.dont_write_bytecode = True
     if len(argv) == 4 and argv[1] == 'prepare':
-        prepare(argv[2], argv[3])
+        write_galaxy(argv[2], argv[3])
     elif len(argv) == 4 and argv[1] == 'repack' and argv[3].isdigit():
         repack(argv[2], int(argv[3]))
     else:

@@ -156,8 +156,8 @@ if [ -n "$pkcs12" ]; then
   fi
 fi
 # The Ansible collection hotfix.launcher: deploy/ansible's files as git sees them (tracked, and new
-# ones it does not ignore) and the licence, laid out as a collection and built by ansible-galaxy,
-# then re-packed so that its bytes depend on those files alone (scripts/ansible-collection.py).
+# ones it does not ignore) and the licence, with a galaxy.yml of this version, built by
+# ansible-galaxy, then re-packed so that its bytes depend on those files alone (scripts/ansible-collection.py).
 collection=hotfix-launcher-$version.tar.gz
 mkdir "$staging/collection"
 (cd deploy/ansible && git ls-files -z --cached --others --exclude-standard |

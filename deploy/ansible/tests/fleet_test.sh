@@ -27,6 +27,7 @@ rm -rf "$work"
 mkdir -p "$work/tmp" "$work/bundles" "$work/prefixes" "$work/registry" "$work/results"
 export ANSIBLE_LOCAL_TEMP=$work/tmp/local ANSIBLE_REMOTE_TEMP=$work/tmp/remote
 export ANSIBLE_ASYNC_DIR=$work/tmp/async ANSIBLE_ROLES_PATH=$ansible_dir/roles
+export ANSIBLE_COLLECTIONS_PATH=$(dirname "$ansible_dir")/collections
 export ANSIBLE_NOCOLOR=1 ANSIBLE_RETRY_FILES_ENABLED=0 ANSIBLE_FORKS=12 ANSIBLE_PIPELINING=1
 export ANSIBLE_HOST_KEY_CHECKING=0
 problems=0

@@ -12,8 +12,9 @@ import unittest
 import yaml
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-ROLE = os.path.join(HERE, '..', 'roles', 'hotfix_rollout')
-sys.path.insert(0, os.path.join(ROLE, 'filter_plugins'))
+COLLECTION = os.path.join(HERE, '..')
+ROLE = os.path.join(COLLECTION, 'roles', 'hotfix_rollout')
+sys.path.insert(0, os.path.join(COLLECTION, 'plugins', 'filter'))
 from hotfix_outcome import CODES, hotfix_failure, hotfix_outcome  # noqa: E402
 
 OLD = b'1/2/2025 3:4:5 : KB5001234, C:\\hotfix\\KB5001234\\ setup Exit code = 3\r\n'

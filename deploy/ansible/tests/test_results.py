@@ -13,9 +13,9 @@ import unittest
 from ansible.executor.playbook_executor import PlaybookExecutor
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-ROLE = os.path.join(HERE, '..', 'roles', 'hotfix_rollout')
-sys.path.insert(0, os.path.join(ROLE, 'library'))
-sys.path.insert(0, os.path.join(ROLE, 'lookup_plugins'))
+COLLECTION = os.path.join(HERE, '..')
+sys.path.insert(0, os.path.join(COLLECTION, 'plugins', 'modules'))
+sys.path.insert(0, os.path.join(COLLECTION, 'plugins', 'lookup'))
 from hotfix_command import command_with_limit  # noqa: E402
 from hotfix_results import csv_cell, new_folder, stop_sentence, wave_sizes  # noqa: E402
 

@@ -40,7 +40,7 @@ class ActionModule(ActionBase):
                 checksums[relative] = secure_hash(full, hashlib.sha256)
         self._fixup_perms2([remote_tmp] + [item['path'] for item in place.values()])
         args.update(action='stage', place=place, checksums=checksums)
-        result.update(self._execute_module(module_name='hotfix_linux_host', module_args=args,
+        result.update(self._execute_module(module_name='hotfix.launcher.hotfix_linux_host', module_args=args,
                                            task_vars=task_vars))
         self._remove_tmp_path(remote_tmp)
         return result
