@@ -1,36 +1,48 @@
-// hotfix-preflight [--json] [--launcher NAME] [BUNDLE_DIR] [-- ARGUMENTS...]: finds the launcher of
-// a hotfix bundle, reports what it would do on this host, and exits with the status an
-// orchestrator gates on.
+// hotfix-preflight [--json] [--launcher NAME] [--sums FILE] [BUNDLE_DIR] [-- ARGUMENTS...]: finds
+// the launcher of a hotfix bundle, reports what it would do on this host and who can change it,
+// and exits with the status an orchestrator gates on.
 #include <cstdio>
 #include <cstring>
 
 #include "common/command_line.h"
 #include "platform/folders.h"
 #include "platform/memory.h"
+#include "platform/staging.h"
 #include "platform/startup.h"
 #include "preflight/report.h"
+#include "preflight/sums.h"
 
 namespace {
 
 constexpr char kProgram[] = "hotfix-preflight";
 
+// Large records of fixed capacity, kept off the stack.
+PreflightReport report;
+SumsList sumsList;
+SumsFile sums;
+
 constexpr char kHelp[] =
-    "usage: hotfix-preflight [--json] [--launcher NAME] [BUNDLE_DIR] [-- ARGUMENTS...]\n"
+    "usage: hotfix-preflight [--json] [--launcher NAME] [--sums FILE] [BUNDLE_DIR]\n"
+    "                        [-- ARGUMENTS...]\n"
     "\n"
-    "Tells what the launcher of a hotfix bundle would do on this host, and changes nothing.\n"
-    "BUNDLE_DIR is the bundle's folder (default: this program's own folder). The launcher is the\n"
-    "one program there that carries the launcher's mark, whatever its name; NAME names it\n"
-    "instead. ARGUMENTS are the command tail the launcher would be given.\n"
+    "Tells what the launcher of a hotfix bundle would do on this host, and whether anyone but\n"
+    "an administrator can change what it would run; changes nothing. BUNDLE_DIR is the\n"
+    "bundle's folder (default: this program's own folder). The launcher is the one program\n"
+    "there that carries the launcher's mark, whatever its name; NAME names it instead.\n"
+    "ARGUMENTS are the command tail the launcher would be given.\n"
     "\n"
     "  --json           print one JSON object instead of lines\n"
     "  --launcher NAME  the launcher is the file NAME in BUNDLE_DIR\n"
+    "  --sums FILE      a SHA256SUMS file (sha256sum's format, names relative to BUNDLE_DIR):\n"
+    "                   each listed file must be there with that SHA-256, and no other\n"
     "  -h, --help       print this text\n"
     "  -V, --version    print the version\n"
     "\n"
     "Exit status: 0 ready (not installed, or installed and the id not recorded), 1 the\n"
     "launcher would not start the installer, 2 installed and recorded, 3 reboot pending,\n"
-    "64 usage error, 74 an output could not be written, 77 cannot tell (run it as an\n"
-    "administrator or root).\n";
+    "4 unsafe (someone other than an administrator can change what would run as\n"
+    "administrator, or the bundle is not the one FILE lists), 64 usage error, 74 an output\n"
+    "could not be written, 77 cannot tell (run it as an administrator or root).\n";
 
 // Everything the program prints goes through here: a failed write is its own exit status.
 int Finish(FILE* stream, int status) {
@@ -66,6 +78,29 @@ int FindLauncher(const char* folder, FixedText<kPathCapacity>* launcherFile) {
   return Finish(stderr, kPreflightUsage);
 }
 
+// Reads and parses the SHA256SUMS file `path` into `sums`. A file this user may not read is left
+// for the report to call unknown; any other that cannot be read or parsed is a usage error.
+int ReadSums(const char* path, SumsFile* sums) {
+  unsigned char* bytes = nullptr;
+  size_t size = 0;
+  SumsFileRead read = ReadSumsFile(path, &bytes, &size, &sums->reason, &sums->shown);
+  if (read == SumsFileRead::kDenied) return 0;
+  if (read == SumsFileRead::kFailed) {
+    fprintf(stderr, "%s: cannot read the sums file %s: %s\n", kProgram, path, sums->reason.text);
+    return Finish(stderr, kPreflightUsage);
+  }
+  StagingNote problem;
+  bool parsed = ParseSums(bytes, size, &sumsList, &problem);
+  ReleaseBuffer(bytes);
+  if (!parsed) {
+    fprintf(stderr, "%s: the sums file %s is not a SHA256SUMS list: %s\n", kProgram, path,
+            problem.text);
+    return Finish(stderr, kPreflightUsage);
+  }
+  sums->list = &sumsList;
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -73,6 +108,7 @@ int main(int argc, char** argv) {
   bool json = false;
   const char* given = nullptr;
   const char* named = nullptr;
+  const char* sumsPath = nullptr;
   int tailStart = argc;  // the index of "--", whose arguments after it form the command tail
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
@@ -93,6 +129,9 @@ int main(int argc, char** argv) {
     } else if (strcmp(arg, "--launcher") == 0) {
       if (++i == argc) return UsageError("--launcher needs a file name", "");
       named = argv[i];
+    } else if (strcmp(arg, "--sums") == 0) {
+      if (++i == argc) return UsageError("--sums needs a file", "");
+      sumsPath = argv[i];
     } else if (arg[0] == '-' && arg[1] != '\0') {
       return UsageError("unknown option ", arg);
     } else if (given != nullptr) {
@@ -131,6 +170,10 @@ int main(int argc, char** argv) {
     return status;
   }
 
+  if (sumsPath != nullptr) {
+    if (int status = ReadSums(sumsPath, &sums); status != 0) return status;
+  }
+
   size_t tailSize = CommandTailSize(argc - tailStart, argv + tailStart);
   auto* tail = static_cast<char*>(AllocateBuffer(tailSize));
   if (tail == nullptr || !JoinCommandTail(argc - tailStart, argv + tailStart, tail, tailSize)) {
@@ -138,9 +181,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "%s: out of memory\n", kProgram);
     return Finish(stderr, kPreflightCannotRun);
   }
-  // Large records of fixed capacity: kept off the stack.
-  static PreflightReport report;
-  InspectBundle({folder, launcherFile.text, tail}, &report);
+  InspectBundle({folder, launcherFile.text, tail, sumsPath != nullptr ? &sums : nullptr}, &report);
   ReleaseBuffer(tail);
   int status = DecidePreflightStatus(report);
   if (json) {

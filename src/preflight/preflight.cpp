@@ -2,6 +2,7 @@
 // the records it writes and the journal of what it met, and the exit status decided from them.
 #include "preflight/preflight.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/registry.h"
@@ -239,9 +240,13 @@ Lookup LookUpMarker(const char* path, const char* value, DryReason* reason) {
   return found ? Lookup::kFound : Lookup::kAbsent;
 }
 
-void NoteUnknown(PreflightReport* report, bool unknown, const char* item, const DryReason& reason) {
+void NoteUnknown(PreflightReport* report, bool unknown, const char* item, const char* reason) {
   if (!unknown || report->unknownCount == kMostUnknownFindings) return;
-  report->unknowns[report->unknownCount++] = {item, &reason};
+  report->unknowns[report->unknownCount++] = {item, reason};
+}
+
+void NoteUnknown(PreflightReport* report, bool unknown, const char* item, const DryReason& reason) {
+  NoteUnknown(report, unknown, item, reason.text);
 }
 
 void ListUnknowns(PreflightReport* report) {
@@ -269,6 +274,29 @@ void ListUnknowns(PreflightReport* report) {
               "reboot_pending.reboot_required_key", r.updateReason);
   NoteUnknown(report, r.renamesPending == Lookup::kUnknown,
               "reboot_pending.pending_file_rename_operations", r.renamesReason);
+  const StagingReport& staging = r.staging;
+  for (int i = 0; i < staging.unknownCount && i < kMostStagingUnknowns; ++i) {
+    NoteUnknown(report, true, "staging", staging.unknowns[i].summary.text);
+  }
+  int more = staging.unknownCount - kMostStagingUnknowns;
+  if (more > 0) {
+    snprintf(report->moreStagingUnknowns.text, sizeof report->moreStagingUnknowns.text,
+             "%d more items could not be read", more);
+    NoteUnknown(report, true, "staging", report->moreStagingUnknowns);
+  }
+}
+
+// Who can change the bundle, and whether its files are those the sums file lists. A sums file this
+// user may not read leaves the staging unknown.
+void CheckBundleStaging(const PreflightRequest& request, PreflightReport* report) {
+  const SumsFile* sums = request.sums;
+  report->sums = sums;
+  bool listed = sums != nullptr && sums->list != nullptr;
+  CheckStaging(request.folder, listed, &report->staging);
+  if (listed) CompareSums(*sums->list, request.folder, &report->staging);
+  if (sums != nullptr && !listed) {
+    AddStagingUnknown(&report->staging, "", sums->shown.text, sums->reason.text);
+  }
 }
 
 }  // namespace
@@ -306,6 +334,7 @@ void InspectBundle(const PreflightRequest& request, PreflightReport* report) {
       LookUpMarker(kSessionManagerKey, kPendingRenamesValue, &report->renamesReason);
   report->installation = ReadInstallationActivity();
   report->freeSpaceKnown = ReadFreeSpace(request.folder, &report->freeSpace);
+  CheckBundleStaging(request, report);
   ListUnknowns(report);
 }
 
@@ -325,6 +354,9 @@ Lookup RebootPending(const PreflightReport& report) {
 }
 
 int DecidePreflightStatus(const PreflightReport& report) {
+  // Whoever can change the bundle decides what would run as administrator, whatever it would do.
+  if (report.staging.findingCount > 0) return kPreflightUnsafe;
+  if (report.staging.unknownCount > 0) return kPreflightCannotTell;
   if (!report.ran) return kPreflightCannotRun;
   if (!report.settingsLoaded) {
     return report.settingsFile == Lookup::kUnknown ? kPreflightCannotTell : kPreflightCannotRun;

@@ -10,7 +10,9 @@
 #include "platform/dry/dry.h"
 #include "platform/folders.h"
 #include "platform/process.h"
+#include "platform/staging.h"
 #include "preflight/report_records.h"
+#include "preflight/sums.h"
 #include "settings/settings.h"
 
 // The exit statuses: those of a report in the order the launcher meets their causes, then the
@@ -19,6 +21,7 @@ inline constexpr int kPreflightReady = 0;          // run: not installed, or ins
 inline constexpr int kPreflightCannotRun = 1;      // the launcher would stop or fail to start it
 inline constexpr int kPreflightInstalled = 2;      // installed and recorded: skip this host
 inline constexpr int kPreflightRebootPending = 3;  // reboot first
+inline constexpr int kPreflightUnsafe = 4;         // someone else can change what would run
 inline constexpr int kPreflightUsage = 64;         // the command line was wrong (EX_USAGE)
 inline constexpr int kPreflightOutputFailed = 74;  // an output could not be written (EX_IOERR)
 inline constexpr int kPreflightCannotTell = 77;    // something that decides could not be read
@@ -46,19 +49,29 @@ enum class PatchIdRecord {
 // Where this host's file system meets a path the report gives; empty when that cannot be told.
 using HostPath = FixedText<kHostPathCapacity>;
 
+/// The SHA256SUMS file the bundle is checked against, as the command line gave it.
+struct SumsFile {
+  StagingPath shown;  // its path as report text; empty when none was given
+  const SumsList* list =
+      nullptr;         // what it lists; nullptr when none was given or it could not be read
+  StagingNote reason;  // why this user could not read it, when `list` is nullptr
+};
+
 struct PreflightRequest {
   const char* folder;        // the bundle's folder, a full platform path ending in a separator
   const char* launcherFile;  // the launcher's file name in it
   const char* commandTail;   // as the launcher would be given it
+  const SumsFile* sums;
 };
 
 /// A finding that could not be told, named by its place in the JSON report.
 struct UnknownFinding {
   const char* item;
-  const DryReason* reason;
+  const char* reason;
 };
 
-inline constexpr int kMostUnknownFindings = 10;
+// Those of the run's own findings, each staging item the report holds, and one for the rest.
+inline constexpr int kMostUnknownFindings = 12 + kMostStagingUnknowns;
 
 struct PreflightReport {
   // The launcher: where it runs from, and the location it finds for itself there.
@@ -135,13 +148,19 @@ struct PreflightReport {
   HostPath runLogHostPath;
   HostPath installerLogHostPath;
 
+  // Who can change the bundle, and whether it is the one its SHA256SUMS file lists.
+  const SumsFile* sums = nullptr;
+  StagingReport staging;
+  DryReason moreStagingUnknowns;  // "N more items could not be read", when there are more
+
   int unknownCount = 0;
   UnknownFinding unknowns[kMostUnknownFindings];
 };
 
 /// Fills `report` with every finding for the launcher that `request` names: runs the launcher's
 /// own run over the dry platform with the request's command tail, then reads what the run left
-/// open (the patch-info file, the reboot markers), writing nothing.
+/// open (the patch-info file, the reboot markers), then checks who can change the bundle and
+/// sets its files against the sums file, writing nothing.
 void InspectBundle(const PreflightRequest& request, PreflightReport* report);
 /// Whether a passed check would leave the patch-info file as it is worth keeping: no patch-info
 /// file is used, or it holds the patch id already.
@@ -149,6 +168,7 @@ int PatchIdRecorded(const PreflightReport& report);
 /// Whether a reboot marker is set: kFound, kAbsent, or kUnknown when none is known to be set and
 /// one could not be read.
 Lookup RebootPending(const PreflightReport& report);
-/// The exit status the findings give, decided in the order the launcher meets them; 77 when a
-/// finding that could not be told decides it.
+/// The exit status the findings give: 4 for any staging finding, else 77 for a staging item that
+/// could not be read, else decided in the order the launcher meets them; 77 when a finding that
+/// could not be told decides it.
 int DecidePreflightStatus(const PreflightReport& report);

@@ -19,6 +19,8 @@ const char* VerdictOf(int status) {
       return "already installed";
     case kPreflightRebootPending:
       return "reboot pending";
+    case kPreflightUnsafe:
+      return "unsafe";
     case kPreflightCannotTell:
       return "cannot tell";
   }
@@ -65,6 +67,9 @@ const char* NextStepOf(const PreflightReport& report, int status) {
                    "id.";
     case kPreflightRebootPending:
       return "reboot this host first, then run the preflight again.";
+    case kPreflightUnsafe:
+      return "someone other than an administrator can change what would run as administrator; "
+             "do not run the launcher before what the staging lines name is mended.";
     case kPreflightCannotTell:
       return "the preflight cannot tell; run it as an administrator or root. It could not read "
              "what the lines marked unknown name.";
@@ -290,6 +295,42 @@ void PrintLogText(const ReportOutput& out, const char* item, const char* path, i
   }
 }
 
+// The staging's verdict: unsafe with any finding, else unknown with any item not read.
+const char* StagingVerdict(const StagingReport& staging) {
+  return staging.findingCount > 0 ? "unsafe" : staging.unknownCount > 0 ? "unknown" : "safe";
+}
+
+// A staging item by its platform path, with its host path beside it where that differs.
+void PrintStagingItem(const ReportOutput& out, const char* path, const char* hostPath) {
+  if (path[0] == '\0') {
+    PutFormatted(out, "  %s", hostPath);
+  } else if (strcmp(path, hostPath) == 0 || hostPath[0] == '\0') {
+    PutFormatted(out, "  %s", path);
+  } else {
+    PutFormatted(out, "  %s (%s)", path, hostPath);
+  }
+}
+
+void PrintStagingText(const PreflightReport& report, const ReportOutput& out) {
+  const StagingReport& staging = report.staging;
+  PutFormatted(out, "staging: %s", StagingVerdict(staging));
+  if (staging.findingCount > 0) {
+    PutFormatted(out, ": %d finding%s", staging.findingCount, staging.findingCount == 1 ? "" : "s");
+  }
+  PutFormatted(out, " (%d files", staging.files);
+  if (report.sums != nullptr) PutFormatted(out, ", sums file %s", report.sums->shown.text);
+  PutText(out, ")\n");
+  for (int i = 0; i < staging.findingCount && i < kMostStagingFindings; ++i) {
+    const StagingFinding& finding = staging.findings[i];
+    PrintStagingItem(out, finding.path.text, finding.hostPath.text);
+    PutFormatted(out, ": %s%s%s\n", finding.who.text, finding.who.text[0] != '\0' ? " " : "",
+                 finding.how.text);
+  }
+  if (staging.findingCount > kMostStagingFindings) {
+    PutFormatted(out, "  and %d more findings\n", staging.findingCount - kMostStagingFindings);
+  }
+}
+
 // ---- JSON
 
 void WriteRecords(JsonWriter* json, const RecordList& list) {
@@ -485,6 +526,45 @@ void WriteRebootJson(JsonWriter* json, const PreflightReport& report) {
   CloseJsonObject(json);
 }
 
+// A text that is empty when there is none is null in JSON.
+void WriteOptionalText(JsonWriter* json, const char* key, const char* text) {
+  WriteJsonText(json, key, text[0] != '\0' ? text : nullptr);
+}
+
+void WriteStagingJson(JsonWriter* json, const PreflightReport& report) {
+  const StagingReport& staging = report.staging;
+  OpenJsonObject(json, "staging");
+  WriteJsonText(json, "verdict", StagingVerdict(staging));
+  WriteJsonText(json, "sums_file", report.sums != nullptr ? report.sums->shown.text : nullptr);
+  WriteJsonNumber(json, "files", staging.files);
+  OpenJsonArray(json, "findings");
+  for (int i = 0; i < staging.findingCount && i < kMostStagingFindings; ++i) {
+    const StagingFinding& finding = staging.findings[i];
+    OpenJsonObject(json, nullptr);
+    WriteOptionalText(json, "path", finding.path.text);
+    WriteOptionalText(json, "host_path", finding.hostPath.text);
+    WriteOptionalText(json, "who", finding.who.text);
+    WriteJsonText(json, "how", finding.how.text);
+    CloseJsonObject(json);
+  }
+  CloseJsonArray(json);
+  int more = staging.findingCount - kMostStagingFindings;
+  WriteJsonNumber(json, "more_findings", more > 0 ? more : 0);
+  OpenJsonArray(json, "unknown");
+  for (int i = 0; i < staging.unknownCount && i < kMostStagingUnknowns; ++i) {
+    const StagingUnknown& unknown = staging.unknowns[i];
+    OpenJsonObject(json, nullptr);
+    WriteOptionalText(json, "path", unknown.path.text);
+    WriteOptionalText(json, "host_path", unknown.hostPath.text);
+    WriteJsonText(json, "reason", unknown.reason.text);
+    CloseJsonObject(json);
+  }
+  CloseJsonArray(json);
+  more = staging.unknownCount - kMostStagingUnknowns;
+  WriteJsonNumber(json, "more_unknown", more > 0 ? more : 0);
+  CloseJsonObject(json);
+}
+
 }  // namespace
 
 void PrintTextReport(const PreflightReport& report, int status, const ReportOutput& out) {
@@ -510,12 +590,12 @@ void PrintTextReport(const PreflightReport& report, int status, const ReportOutp
   } else {
     PutText(out, "free space: not known\n");
   }
+  PrintStagingText(report, out);
   PutFormatted(out, "records the launcher would write up to its check, in order: %d\n",
                report.runRecords.count);
   PrintRecords(report.runRecords, out);
   for (int i = 0; i < report.unknownCount; ++i) {
-    PutFormatted(out, "unknown: %s (%s)\n", report.unknowns[i].item,
-                 report.unknowns[i].reason->text);
+    PutFormatted(out, "unknown: %s (%s)\n", report.unknowns[i].item, report.unknowns[i].reason);
   }
   PutFormatted(out, "status %d (%s): %s\n", status, VerdictOf(status), NextStepOf(report, status));
 }
@@ -551,10 +631,11 @@ void PrintJsonReport(const PreflightReport& report, int status, const ReportOutp
   for (int i = 0; i < report.unknownCount; ++i) {
     OpenJsonObject(&json, nullptr);
     WriteJsonText(&json, "item", report.unknowns[i].item);
-    WriteJsonText(&json, "reason", report.unknowns[i].reason->text);
+    WriteJsonText(&json, "reason", report.unknowns[i].reason);
     CloseJsonObject(&json);
   }
   CloseJsonArray(&json);
+  WriteStagingJson(&json, report);
   CloseJsonObject(&json);
   EndJson(&json);
 }

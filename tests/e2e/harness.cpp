@@ -210,12 +210,17 @@ namespace {
 class LinuxLeg : public Leg {
  public:
   LinuxLeg(const HarnessOptions& options, const fs::path& launcherFolder) : options_(options) {
+    // The prefix lies in a folder of its own, which rows may hand to another owner or mode.
     char pattern[] = "/tmp/hotfix-e2e-XXXXXX";
-    root_ = mkdtemp(pattern);
+    fs::path holder = mkdtemp(pattern);
+    fs::permissions(holder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec);
+    root_ = holder / "prefix";
     launcherFolder_ = launcherFolder;
     fs::create_directories(root_ / "drive_c");
+    fs::permissions(root_, fs::perms::owner_all);
   }
-  ~LinuxLeg() override { fs::remove_all(root_); }
+  ~LinuxLeg() override { fs::remove_all(root_.parent_path()); }
   bool IsWine() const override { return false; }
   // The launcher names its folder as a Windows path: "drive_x/a/b" below the root is "X:\a\b\".
   std::string LauncherDirectory() const override {
@@ -426,6 +431,9 @@ class WineLeg : public Leg {
 }  // namespace
 
 std::unique_ptr<Leg> MakeLeg(const HarnessOptions& options, const fs::path& launcherFolder) {
+  // Bundles are laid out as a rollout stages them, writable by their owner alone, whatever umask
+  // the test run started with: the preflight's staging check calls anything else unsafe.
+  umask(022);
   if (options.leg == "linux") return std::make_unique<LinuxLeg>(options, launcherFolder);
   if (options.leg == "wine" || options.leg == "wow64") {
     return std::make_unique<WineLeg>(options, false);

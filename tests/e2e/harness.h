@@ -102,6 +102,7 @@ class Leg {
   /// Runs the launcher in its folder (placed there first when it is not); returns its exit status
   /// (the low 8 bits on Linux, the full 32 on Windows), or kNoExitStatus.
   virtual int Run(const LaunchRequest& request) = 0;
+  /// The root that holds the drives; on Linux it lies in a folder of its own, the test's.
   const fs::path& Root() const { return root_; }
   fs::path LauncherFolder() const { return root_ / launcherFolder_; }
 

@@ -11,6 +11,7 @@
 //                  --linux-installer=PATH]
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -65,6 +66,14 @@ struct Row {
   bool fullOutput = false;  // the standard output cannot be written
   bool asNobody = false;    // Linux: the preflight runs as nobody and HKLM.reg is root's alone
   bool linuxOnly = false;
+  // Staging: below the root ("" for the folder the Linux prefix lies in), each path's mode, and
+  // the paths that the user nobody owns.
+  std::vector<std::pair<std::string, fs::perms>> modes;
+  std::vector<std::string> nobodyOwns;
+  std::string secondName;  // below the root: a second name of the installer
+  // drive_c/hotfix/SHA256SUMS ("{SUMS}" in the arguments) lists these names of the bundle with
+  // their SHA-256 ("{LAUNCHER}" is the launcher's), "!name" with a wrong one.
+  std::vector<std::string> sums;
 };
 
 // Names a row in test reports, instead of its bytes.
@@ -211,12 +220,146 @@ std::vector<Row> Rows() {
        .args = {"{BUNDLE}"},
        .secondLauncher = true,
        .error = "--launcher NAME"},
+      // Staging: who other than root or the running account can change the bundle, and whether
+      // it is the one its SHA256SUMS lists.
+      {.name = "staging_sums_match",
+       .status = 0,
+       .expect = {{"/staging/verdict", "safe"},
+                  {"/staging/files", 3},
+                  {"/staging/findings", none},
+                  {"/staging/unknown", none}},
+       .args = {"--json", "--sums", "{SUMS}", "{BUNDLE}"},
+       .sums = {"{LAUNCHER}", "kb1.exe", "Installer.ini"}},
+      {.name = "staging_sums_mismatch",
+       .status = 4,
+       .expect = {{"/verdict", "unsafe"},
+                  {"/staging/verdict", "unsafe"},
+                  {"/staging/findings/0/path", "C:\\hotfix\\kb1\\kb1.exe"},
+                  {"/staging/findings/0/who", nullptr},
+                  {"/staging/findings/0/how", "its SHA-256 is not the one the sums file lists"}},
+       .args = {"--json", "--sums", "{SUMS}", "{BUNDLE}"},
+       .sums = {"{LAUNCHER}", "!kb1.exe", "Installer.ini"}},
+      {.name = "staging_unlisted_file",
+       .status = 4,
+       .expect = {{"/staging/findings/0/path", "C:\\hotfix\\kb1\\Installer.ini"},
+                  {"/staging/findings/0/how", "not listed in the sums file"}},
+       .args = {"--json", "--sums", "{SUMS}", "{BUNDLE}"},
+       .sums = {"{LAUNCHER}", "kb1.exe"}},
+      {.name = "staging_listed_file_missing",
+       .status = 4,
+       .expect = {{"/staging/findings/0/path", "C:\\hotfix\\kb1\\kb1.dll"},
+                  {"/staging/findings/0/how",
+                   "listed in the sums file, but not a regular file of the bundle"}},
+       .args = {"--json", "--sums", "{SUMS}", "{BUNDLE}"},
+       .sums = {"{LAUNCHER}", "kb1.exe", "Installer.ini", "kb1.dll"}},
+      // Under Wine a folder of mode 0777 gives Everyone write, and one of another Unix user
+      // another owner.
+      {.name = "staging_bundle_folder_world_writable",
+       .status = 4,
+       .expect = {{"/staging/findings/0/path", "C:\\hotfix\\kb1\\"}},
+       .modes = {{"drive_c/hotfix/kb1", fs::perms::all}}},
+      {.name = "staging_folder_above_of_another_owner",
+       .status = 4,
+       .expect = {{"/staging/findings/0/path", "C:\\hotfix\\"}},
+       .nobodyOwns = {"drive_c/hotfix"}},
+      {.name = "staging_folder_above_the_prefix_of_nobody",
+       .status = 4,
+       .expect = {{"/staging/findings/0/path", nullptr},
+                  {"/staging/findings/0/host_path", "{HOLDER}"},
+                  {"/staging/findings/0/who", "user nobody (65534)"}},
+       .linuxOnly = true,
+       .nobodyOwns = {""}},
+      // As /tmp: others may add entries, but not rename or delete root's.
+      {.name = "staging_sticky_folder_above_the_prefix",
+       .status = 0,
+       .expect = {{"/staging/verdict", "safe"}},
+       .linuxOnly = true,
+       .modes = {{"", fs::perms::all | fs::perms::sticky_bit}}},
+      {.name = "staging_group_writable_installer",
+       .status = 4,
+       .expect = {{"/staging/findings/0/path", "C:\\hotfix\\kb1\\kb1.exe"},
+                  {"/staging/findings/0/who", "group root (0)"},
+                  {"/staging/findings/0/how", "may change it"}},
+       .linuxOnly = true,
+       .modes = {{"drive_c/hotfix/kb1/kb1.exe", fs::perms::owner_all | fs::perms::group_all |
+                                                    fs::perms::others_read |
+                                                    fs::perms::others_exec}}},
+      {.name = "staging_set_uid_installer",
+       .status = 4,
+       .expect = {{"/staging/findings/0/how",
+                   "has the set-uid bit: whoever runs it runs as its owner"}},
+       .linuxOnly = true,
+       .modes = {{"drive_c/hotfix/kb1/kb1.exe", fs::perms::owner_all | fs::perms::set_uid}}},
+      {.name = "staging_link_in_the_bundle",
+       .status = 4,
+       .expect = {{"/staging/findings/0/path", "C:\\hotfix\\kb1\\kb1.dll"},
+                  {"/staging/findings/0/how",
+                   "a symbolic link, which the check does not follow (to /etc/passwd)"}},
+       .links = {{"drive_c/hotfix/kb1/kb1.dll", "/etc/passwd"}},
+       .linuxOnly = true},
+      {.name = "staging_file_with_a_second_name",
+       .status = 4,
+       .expect = {{"/staging/findings/0/how", "has a second name, by which others may reach it"}},
+       .linuxOnly = true,
+       .secondName = "drive_c/kb1.exe"},
+      {.name = "text_staging_unsafe",
+       .status = 4,
+       .args = {"{BUNDLE}"},
+       .text = "staging: unsafe: 1 finding (3 files)\n  C:\\hotfix\\kb1\\kb1.exe (",
+       .linuxOnly = true,
+       .modes = {{"drive_c/hotfix/kb1/kb1.exe", fs::perms::owner_all | fs::perms::others_all}}},
+      {.name = "usage_sums_file_missing",
+       .status = 64,
+       .args = {"--sums", "{ROOT}/SHA256SUMS", "{BUNDLE}"},
+       .error = "cannot read the sums file",
+       .linuxOnly = true},
       {.name = "usage_outside_the_drives",
        .status = 64,
        .args = {"{ROOT}"},
        .error = "(HOTFIX_LAUNCHER_PREFIX)",
        .linuxOnly = true},
   };
+}
+
+// The SHA-256 of a file in hex, by sha256sum; 64 zeros when there is no such file.
+std::string Sha256(const fs::path& file) {
+  std::string output;
+  if (!fs::exists(file)) return std::string(64, '0');
+  RunProgram({"sha256sum", file.string()}, {}, &output);
+  return output.substr(0, 64);
+}
+
+// A path below the root, or with "" the folder the Linux prefix lies in.
+fs::path Below(const Leg& on, const std::string& path) {
+  return path.empty() ? on.Root().parent_path() : on.Root() / path;
+}
+
+// Lays out the row's staging: the folder the Linux prefix lies in as a rollout leaves it (root's,
+// mode 0755), then the row's modes, owners, second name and sums file.
+void Stage(Leg& on, const Row& row) {
+  const fs::path folder = on.LauncherFolder();
+  if (!on.IsWine()) {
+    ASSERT_EQ(chown(Below(on, "").c_str(), 0, 0), 0);
+    fs::permissions(Below(on, ""), fs::perms::owner_all | fs::perms::group_read |
+                                       fs::perms::group_exec | fs::perms::others_read |
+                                       fs::perms::others_exec);
+  }
+  for (const auto& [path, mode] : row.modes) fs::permissions(Below(on, path), mode);
+  for (const std::string& path : row.nobodyOwns) {
+    ASSERT_EQ(chown(Below(on, path).c_str(), 65534, 65534), 0) << path;
+  }
+  if (!row.secondName.empty()) fs::create_hard_link(folder / "kb1.exe", on.Root() / row.secondName);
+  if (row.sums.empty()) return;
+  std::string sums;
+  for (std::string name : row.sums) {
+    bool wrong = name[0] == '!';
+    if (wrong) name.erase(0, 1);
+    if (name == "{LAUNCHER}") name = on.LauncherFileName();
+    std::string digest = Sha256(folder / name);
+    if (wrong) digest[0] = digest[0] == '0' ? '1' : '0';
+    sums += digest + "  " + name + "\n";
+  }
+  WriteFile(on.Root() / "drive_c/hotfix/SHA256SUMS", sums);
 }
 
 void Prepare(Leg& on, const HarnessOptions& with, const Row& row) {
@@ -238,6 +381,7 @@ void Prepare(Leg& on, const HarnessOptions& with, const Row& row) {
   }
   for (const auto& [path, target] : row.links) fs::create_symlink(target, on.Root() / path);
   on.WriteRegistry(row.registry, kNoRebootMarkers + row.systemRegistry);
+  Stage(on, row);
   if (row.asNobody) {
     fs::permissions(on.Root(), fs::perms::owner_all | fs::perms::others_read |
                                    fs::perms::others_exec | fs::perms::group_read |
@@ -255,7 +399,11 @@ std::vector<std::string> Arguments(const Leg& on, const Row& row) {
       arg.replace(at, 8, on.BundleArgument());
       if (!on.IsWine()) std::replace(arg.begin(), arg.end(), '\\', '/');
     }
-    if (arg == "{ROOT}") arg = on.Root().string();
+    if (arg.rfind("{ROOT}", 0) == 0) arg = on.Root().string() + arg.substr(6);
+    if (arg == "{SUMS}") {
+      arg = on.IsWine() ? "C:\\hotfix\\SHA256SUMS"
+                        : (on.Root() / "drive_c/hotfix/SHA256SUMS").string();
+    }
     if (arg == "{OTHER}") arg = on.IsWine() ? "other.exe" : "other";
     args.push_back(arg);
   }
@@ -295,8 +443,9 @@ void EraseSystemTexts(Json* report) {
   for (auto& [key, value] : report->items()) {
     if (value.is_object()) EraseSystemTexts(&value);
   }
+  // The staging's findings name each system's own accounts and rights.
   for (const char* key : {"host_path", "runs_from", "reason", "start_error", "start_error_code",
-                          "free_space_bytes", "installation_in_progress"}) {
+                          "free_space_bytes", "installation_in_progress", "staging"}) {
     report->erase(key);
   }
   for (auto item = report->begin(); item != report->end();) {
@@ -331,6 +480,7 @@ TEST_P(PreflightRows, StatusReportAndNothingChanged) {
       if (value.is_string() && value.get<std::string>().rfind("{ROOT}", 0) == 0) {
         expected = fs::canonical(leg->Root()).string() + value.get<std::string>().substr(6);
       }
+      if (value == "{HOLDER}") expected = leg->Root().parent_path().string();
       EXPECT_EQ(report[at], expected) << pointer;
     }
     ExpectHostPaths(*leg, report);

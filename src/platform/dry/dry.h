@@ -10,12 +10,13 @@
 
 #include "common/fixed_text.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 
 inline constexpr int kMostDryEvents = 48;
 inline constexpr int kDryPathCapacity = 1024;
 
-using DryReason = FixedText<300>;
+using DryReason = ErrorText;
 
 /// What a look-up met: the file or key is there, it is not, or it could not be looked at (access
 /// denied, an I/O error), which says nothing about whether it is there.

@@ -2,7 +2,6 @@
 // path the preflight chose, the settings and registry reads noted as the platform makes them, and
 // an installer's start that is judged and then ends at once with exit code 0, so that the run goes
 // on to its installation check.
-#include <cstdio>
 #include <cstring>
 
 #include "platform/dry/dry_checks.h"
@@ -40,25 +39,6 @@ void StartDryRun(const char* path) {
 }
 
 const DryJournal& DryRunJournal() { return journal; }
-
-void DescribeError(uint32_t code, DryReason* reason) {
-  char number[32];
-  snprintf(number, sizeof number, "error %lu", static_cast<unsigned long>(code));
-  char* text = nullptr;
-  int length = FormatSystemMessage(code, &text);
-  CopyText(reason, "");
-  if (length > 0) {
-    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n')) --length;
-    text[length] = '\0';
-    AppendText(reason, text);
-    AppendText(reason, " (");
-    AppendText(reason, number);
-    AppendText(reason, ")");
-    ReleaseSystemMessage(text);
-  } else {
-    AppendText(reason, number);
-  }
-}
 
 void NoteFileOpen(const char* path, TextFileMode mode, FileAccess access, const DryReason& reason) {
   for (int i = 0; i < journal.count; ++i) {
