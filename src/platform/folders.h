@@ -8,6 +8,7 @@
 #include "common/fixed_text.h"
 
 inline constexpr int kMostListedPrograms = 8;
+inline constexpr int kProgramVersionCapacity = 64;
 inline constexpr int kHostPathCapacity = 4096;
 
 enum class FolderLookup {
@@ -49,6 +50,12 @@ enum class LauncherPlace {
 /// (capacity bytes, ANSI code page text) with the host path it runs from.
 LauncherPlace LocateLauncher(const char* folder, const char* name, char* modulePath, char* runsFrom,
                              int capacity);
+
+/// Fills `version` with the release the program `name` in `folder` was built as: on Windows the
+/// ProductVersion of its version resource, on Linux the version note the build puts beside its
+/// mark (cmake/program_note.c.in). Returns 1, or 0 with it empty when the program carries none.
+int ReadProgramVersion(const char* folder, const char* name,
+                       FixedText<kProgramVersionCapacity>* version);
 
 /// Fills `hostPath` (capacity bytes) with where this host's file system meets the platform path
 /// `path`, as text of the ANSI code page: on Windows the path itself; on Linux the host path it

@@ -305,6 +305,7 @@ void InspectBundle(const PreflightRequest& request, PreflightReport* report) {
   char modulePath[kHostPathCapacity];
   report->place = LocateLauncher(request.folder, request.launcherFile, modulePath,
                                  report->runsFrom.text, kHostPathCapacity);
+  ReadProgramVersion(request.folder, request.launcherFile, &report->launcherVersion);
   // The launcher finds its location for itself, from the module path the dry platform gives it.
   StartDryRun(modulePath);
   GetLauncherLocation(&report->location);

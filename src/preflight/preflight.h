@@ -78,6 +78,7 @@ struct PreflightReport {
   LauncherPlace place = LauncherPlace::kMissing;
   HostPath runsFrom;
   LauncherLocation location;
+  FixedText<kProgramVersionCapacity> launcherVersion;  // empty when it carries none
   int ran = 0;  // whether the launcher's run took place (it runs from a drive folder)
 
   // The settings as the run read them; a key it did not read has no value.

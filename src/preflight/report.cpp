@@ -177,6 +177,14 @@ void PrintMeasured(const ReportOutput& out, const char* item, const char* text, 
                fits ? "" : ", too long", text);
 }
 
+// The launcher's version at the end of its line, when it carries one.
+void PrintVersion(const PreflightReport& report, const ReportOutput& out) {
+  if (report.launcherVersion.text[0] != '\0') {
+    PutFormatted(out, ", version %s", report.launcherVersion.text);
+  }
+  PutText(out, "\n");
+}
+
 void PrintLauncherText(const PreflightReport& report, const ReportOutput& out) {
   switch (report.place) {
     case LauncherPlace::kInDrive:
@@ -186,16 +194,18 @@ void PrintLauncherText(const PreflightReport& report, const ReportOutput& out) {
                      "most 259 characters\n",
                      report.runsFrom.text);
       } else {
-        PutFormatted(out, "launcher: %s%s\n", report.location.directory.text,
+        PutFormatted(out, "launcher: %s%s", report.location.directory.text,
                      report.location.name.text);
+        PrintVersion(report, out);
       }
       return;
     case LauncherPlace::kOutsideDrives:
       PutFormatted(out,
                    "launcher: runs from %s, in no drive folder of the prefix %s "
                    "(HOTFIX_LAUNCHER_PREFIX): it would say so on standard error, exit with 255 "
-                   "and change nothing\n",
+                   "and change nothing",
                    report.runsFrom.text, DrivesPrefix());
+      PrintVersion(report, out);
       return;
     case LauncherPlace::kMissing:
       break;
@@ -367,6 +377,11 @@ void WriteFinding(JsonWriter* json, const char* key, const char* value, const ch
   WriteJsonText(json, reasonKey, reason);
 }
 
+// A text that is empty when there is none is null in JSON.
+void WriteOptionalText(JsonWriter* json, const char* key, const char* text) {
+  WriteJsonText(json, key, text[0] != '\0' ? text : nullptr);
+}
+
 void WriteLauncherJson(JsonWriter* json, const PreflightReport& report) {
   OpenJsonObject(json, "launcher");
   bool ran = report.ran != 0;
@@ -375,6 +390,7 @@ void WriteLauncherJson(JsonWriter* json, const PreflightReport& report) {
   WriteHostPath(json, report.launcherHostPath);
   WriteJsonText(json, "runs_from", report.runsFrom.text);
   WriteJsonBool(json, "runs_in_drive_folder", ran);
+  WriteOptionalText(json, "version", report.launcherVersion.text);
   CloseJsonObject(json);
 }
 
@@ -524,11 +540,6 @@ void WriteRebootJson(JsonWriter* json, const PreflightReport& report) {
   WriteMarker(json, "reboot_required_key", report.updateRebootRequired, report.updateReason);
   WriteMarker(json, "pending_file_rename_operations", report.renamesPending, report.renamesReason);
   CloseJsonObject(json);
-}
-
-// A text that is empty when there is none is null in JSON.
-void WriteOptionalText(JsonWriter* json, const char* key, const char* text) {
-  WriteJsonText(json, key, text[0] != '\0' ? text : nullptr);
 }
 
 void WriteStagingJson(JsonWriter* json, const PreflightReport& report) {

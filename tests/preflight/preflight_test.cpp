@@ -87,6 +87,7 @@ std::vector<Row> Rows() {
        .expect = {{"/verdict", "ready"},
                   {"/launcher/directory", "C:\\hotfix\\kb1\\"},
                   {"/launcher/runs_in_drive_folder", true},
+                  {"/launcher/version", "{VERSION}"},
                   {"/settings/values/RunParams", "/quiet"},
                   {"/installer/file", "regular file"},
                   {"/installer/start_error_code", nullptr},
@@ -206,6 +207,15 @@ std::vector<Row> Rows() {
        .expect = {{"/launcher/name", "other"}},
        .args = {"--json", "--launcher", "{OTHER}", "{BUNDLE}"},
        .secondLauncher = true},
+      // A program without the build's version: the example installer named as the launcher.
+      {.name = "launcher_without_a_version",
+       .status = 0,
+       .expect = {{"/launcher/name", "kb1"}, {"/launcher/version", nullptr}},
+       .args = {"--json", "--launcher", "kb1.exe", "{BUNDLE}"}},
+      {.name = "text_launcher_version",
+       .status = 0,
+       .args = {"{BUNDLE}"},
+       .text = "launcher: C:\\hotfix\\kb1\\setup, version {VERSION}"},
       {.name = "help", .status = 0, .args = {"-h"}, .text = "usage: hotfix-preflight [--json]"},
       {.name = "help_unwritable", .status = 74, .args = {"--help"}, .fullOutput = true},
       {.name = "version_unwritable", .status = 74, .args = {"-V"}, .fullOutput = true},
@@ -455,6 +465,13 @@ void EraseSystemTexts(Json* report) {
   }
 }
 
+// The version the build gives its programs, as the row's placed preflight says it.
+std::string Version(Leg& on, const Row& row) {
+  PreflightRun run = on.RunPreflight({{"--version"}, row.besideLauncher});
+  std::string version = run.output.substr(run.output.find(' ') + 1);
+  return version.substr(0, version.find_first_of("\r\n"));
+}
+
 class PreflightRows : public ::testing::TestWithParam<Row> {};
 
 TEST_P(PreflightRows, StatusReportAndNothingChanged) {
@@ -481,11 +498,15 @@ TEST_P(PreflightRows, StatusReportAndNothingChanged) {
         expected = fs::canonical(leg->Root()).string() + value.get<std::string>().substr(6);
       }
       if (value == "{HOLDER}") expected = leg->Root().parent_path().string();
+      if (value == "{VERSION}") expected = Version(*leg, row);
       EXPECT_EQ(report[at], expected) << pointer;
     }
     ExpectHostPaths(*leg, report);
   } else {
-    EXPECT_NE(run.output.find(row.text), std::string::npos) << run.output;
+    std::string text = row.text;
+    size_t at = text.find("{VERSION}");
+    if (at != std::string::npos) text.replace(at, 9, Version(*leg, row));
+    EXPECT_NE(run.output.find(text), std::string::npos) << run.output;
   }
 
   if (linuxLeg != nullptr && row.args[0] == "--json" && row.status != 64) {

@@ -24,33 +24,38 @@ namespace {
 // The note's owner and type, and the descriptions that tell the two programs apart.
 constexpr char kNoteOwner[] = "hotfix-launcher";
 constexpr uint32_t kProgramNoteType = 1;
+constexpr uint32_t kVersionNoteType = 2;
 constexpr char kLauncherMark[] = "hotfix-launcher";
 
 size_t Aligned(size_t size) { return (size + 3) & ~size_t{3}; }
 
-// Whether the notes in `notes` hold the program note with the description `mark`.
-bool NotesHold(const unsigned char* notes, size_t size, const char* mark) {
+// Finds the program note of type `type` in `notes` and copies its description (NUL-terminated,
+// cut to capacity) into `description`.
+bool FindNote(const unsigned char* notes, size_t size, uint32_t type, char* description,
+              size_t capacity) {
   size_t at = 0;
   while (at + sizeof(ElfW(Nhdr)) <= size) {
     ElfW(Nhdr) note;
     memcpy(&note, notes + at, sizeof note);
     size_t name = at + sizeof note;
-    size_t description = name + Aligned(note.n_namesz);
-    at = description + Aligned(note.n_descsz);
+    size_t text = name + Aligned(note.n_namesz);
+    at = text + Aligned(note.n_descsz);
     if (at > size) break;
-    if (note.n_type == kProgramNoteType && note.n_namesz == sizeof kNoteOwner &&
-        memcmp(notes + name, kNoteOwner, sizeof kNoteOwner) == 0 &&
-        strnlen(reinterpret_cast<const char*>(notes + description), note.n_descsz) ==
-            strlen(mark) &&
-        memcmp(notes + description, mark, strlen(mark)) == 0) {
+    if (note.n_type == type && note.n_namesz == sizeof kNoteOwner &&
+        memcmp(notes + name, kNoteOwner, sizeof kNoteOwner) == 0) {
+      size_t length = strnlen(reinterpret_cast<const char*>(notes + text), note.n_descsz);
+      if (length >= capacity) length = capacity - 1;
+      memcpy(description, notes + text, length);
+      description[length] = '\0';
       return true;
     }
   }
   return false;
 }
 
-// Whether the ELF program open at `fd` carries the program note `mark` in a note segment.
-bool CarriesMark(int fd, const char* mark) {
+// Copies the description of the program note of type `type` that the ELF program open at `fd`
+// carries in a note segment.
+bool ReadNote(int fd, uint32_t type, char* description, size_t capacity) {
   ElfW(Ehdr) header;
   if (pread(fd, &header, sizeof header, 0) != sizeof header ||
       memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_phentsize != sizeof(ElfW(Phdr))) {
@@ -65,11 +70,17 @@ bool CarriesMark(int fd, const char* mark) {
     size_t size = segment.p_filesz;
     if (pread(fd, notes, size, static_cast<off_t>(segment.p_offset)) ==
             static_cast<ssize_t>(size) &&
-        NotesHold(notes, size, mark)) {
+        FindNote(notes, size, type, description, capacity)) {
       return true;
     }
   }
   return false;
+}
+
+// Whether the ELF program open at `fd` carries the program note `mark`.
+bool CarriesMark(int fd, const char* mark) {
+  char found[32];
+  return ReadNote(fd, kProgramNoteType, found, sizeof found) && strcmp(found, mark) == 0;
 }
 
 }  // namespace
@@ -142,6 +153,23 @@ LauncherPlace LocateLauncher(const char* folder, const char* name, char* moduleP
   if (!WindowsPathOfHostPath(host, path, sizeof path)) return LauncherPlace::kInDrive;
   CopyBounded(modulePath, room, path);
   return LauncherPlace::kInDrive;
+}
+
+int ReadProgramVersion(const char* folder, const char* name,
+                       FixedText<kProgramVersionCapacity>* version) {
+  CopyText(version, "");
+  char path[kMappedPathCapacity];
+  char mapped[kMappedPathCapacity];
+  if (!CopyBounded(path, sizeof path, folder) || !AppendBounded(path, sizeof path, name) ||
+      !MapPlatformPath(path, mapped, sizeof mapped)) {
+    return 0;
+  }
+  // The program the system would run: links followed, as its start follows them.
+  int fd = open(mapped, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  bool found = fd >= 0 && ReadNote(fd, kVersionNoteType, version->text, sizeof version->text);
+  if (fd >= 0) close(fd);
+  if (!found) CopyText(version, "");
+  return found;
 }
 
 int LocateHostPath(const char* path, char* hostPath, int capacity) {

@@ -70,8 +70,10 @@ bool FindChild(const unsigned char* start, const VersionBlock& parent, const cha
   return false;
 }
 
-// Whether the version resource's string tables give InternalName `mark`.
-bool HoldsInternalName(const unsigned char* start, size_t size, const char* mark) {
+// Copies the string value `key` of the version resource's string tables as text (a character
+// outside ASCII becomes '?'), cut to capacity.
+bool FindVersionString(const unsigned char* start, size_t size, const char* key, char* text,
+                       size_t capacity) {
   VersionBlock root;
   VersionBlock strings;
   if (!ReadBlock(start, start, start + size, &root) ||
@@ -82,8 +84,13 @@ bool HoldsInternalName(const unsigned char* start, size_t size, const char* mark
   VersionBlock table;
   for (const unsigned char* at = strings.children; at < strings.end;) {
     if (!ReadBlock(start, at, strings.end, &table)) return false;
-    VersionBlock name;
-    if (FindChild(start, table, "InternalName", &name) && SameText(name.value, name.end, mark)) {
+    VersionBlock value;
+    if (FindChild(start, table, key, &value)) {
+      size_t length = 0;
+      for (const unsigned char* p = value.value; p + 1 < value.end && Word(p) != 0; p += 2) {
+        if (length + 1 < capacity) text[length++] = Word(p) < 0x80 ? static_cast<char>(*p) : '?';
+      }
+      text[length] = '\0';
       return true;
     }
     at = Aligned(start, table.end);
@@ -91,17 +98,25 @@ bool HoldsInternalName(const unsigned char* start, size_t size, const char* mark
   return false;
 }
 
-// Whether the program file at `path` carries the mark `mark`. Loaded as data, it runs nothing.
-bool CarriesMark(const char* path, const char* mark) {
+// Copies the string value `key` of the version resource of the program file at `path`. Loaded
+// as data, it runs nothing.
+bool ReadVersionString(const char* path, const char* key, char* text, size_t capacity) {
   HMODULE module = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
   if (module == nullptr) return false;
   HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(VS_VERSION_INFO), RT_VERSION);
   HGLOBAL loaded = found != nullptr ? LoadResource(module, found) : nullptr;
   const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
-  bool marked = data != nullptr && HoldsInternalName(static_cast<const unsigned char*>(data),
-                                                     SizeofResource(module, found), mark);
+  bool read =
+      data != nullptr && FindVersionString(static_cast<const unsigned char*>(data),
+                                           SizeofResource(module, found), key, text, capacity);
   FreeLibrary(module);
-  return marked;
+  return read;
+}
+
+// Whether the program file at `path` carries the mark `mark`: its InternalName.
+bool CarriesMark(const char* path, const char* mark) {
+  char name[32];
+  return ReadVersionString(path, "InternalName", name, sizeof name) && strcmp(name, mark) == 0;
 }
 
 }  // namespace
@@ -169,6 +184,18 @@ LauncherPlace LocateLauncher(const char* folder, const char* name, char* moduleP
   }
   CopyBounded(modulePath, room, runsFrom);
   return LauncherPlace::kInDrive;
+}
+
+int ReadProgramVersion(const char* folder, const char* name,
+                       FixedText<kProgramVersionCapacity>* version) {
+  CopyText(version, "");
+  char path[MAX_PATH + 1];
+  if (!CopyBounded(path, sizeof path, folder) || !AppendBounded(path, sizeof path, name) ||
+      !ReadVersionString(path, "ProductVersion", version->text, sizeof version->text)) {
+    CopyText(version, "");
+    return 0;
+  }
+  return 1;
 }
 
 int LocateHostPath(const char* path, char* hostPath, int capacity) {
