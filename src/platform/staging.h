@@ -15,7 +15,6 @@ inline constexpr int kMostBundleFiles = 1024;      // regular files in a bundle,
 inline constexpr int kStagingNameCapacity = 1024;  // a file's name relative to the bundle's folder
 inline constexpr int kMostBundleDepth = 32;        // folders below the bundle's folder
 inline constexpr int kSha256Bytes = 32;
-inline constexpr size_t kMostSumsFileBytes = 4 << 20;  // a SHA256SUMS file read whole
 
 using StagingPath = FixedText<kHostPathCapacity>;
 using StagingNote = FixedText<300>;
@@ -74,15 +73,3 @@ void ShowBundleName(const char* folder, const char* name, StagingPath* path, Sta
 /// Whether the bundle's file names follow Windows' rules: a backslash separates folders as a
 /// slash does, and names compare without regard to ASCII case.
 bool StagingNamesFollowWindows();
-
-enum class SumsFileRead {
-  kRead,
-  kDenied,  // this user may not read it: unknown, not a usage error
-  kFailed,  // missing, not a regular file, too large, or an I/O error
-};
-
-/// Reads the SHA256SUMS file at the host path `path` whole, at most kMostSumsFileBytes, into a
-/// buffer from AllocateBuffer (one NUL byte after it; release it with ReleaseBuffer) and sets
-/// *size. Fills `reason` when it cannot be read, and `shown` with the path as report text.
-SumsFileRead ReadSumsFile(const char* path, unsigned char** bytes, size_t* size,
-                          StagingNote* reason, StagingPath* shown);

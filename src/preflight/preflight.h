@@ -27,8 +27,14 @@ inline constexpr int kPreflightOutputFailed = 74;  // an output could not be wri
 inline constexpr int kPreflightCannotTell = 77;    // something that decides could not be read
                                                    // (EX_NOPERM)
 
+// The exit statuses of a host's state (--state), beside the usage, output and cannot-tell ones.
+inline constexpr int kStateNotInstalled = 0;
+inline constexpr int kStateSettingsBroken = 1;  // a required setting is missing or too long
+inline constexpr int kStateInstalled = 2;       // recorded or not: the report says
+
 inline constexpr int kSettingCount = 6;
 extern const char* const kSettingKeys[kSettingCount];  // in the order the launcher reads them
+inline constexpr int kPatchIdSetting = 1;              // DaziveID's place among them
 
 // The registry markers of a pending reboot, each in the registry's system view.
 inline constexpr char kCbsRebootKey[] =
@@ -157,6 +163,27 @@ struct PreflightReport {
   int unknownCount = 0;
   UnknownFinding unknowns[kMostUnknownFindings];
 };
+
+/// A host's state for a bundle's settings, without the bundle.
+struct StateRequest {
+  const char* settingsFile;  // as given ("-" for the standard input), as report text
+  unsigned char* settings;   // its bytes, turned into text in place; nullptr when unreadable
+  size_t size;
+  const char* reason;  // why this user may not read it, when `settings` is nullptr
+};
+
+/// Fills `report` with a host's state for the settings `request` gives: the launcher's own
+/// settings load, installation check and patch-info file location over the dry platform with
+/// the settings served from the text, whether the patch-info file holds the patch id, and the
+/// reboot markers. Writes nothing.
+void InspectState(const StateRequest& request, PreflightReport* report);
+/// The status of a host's state: 1 when the settings do not load, 77 when whether it is installed
+/// could not be told, else 2 when installed and 0 when not.
+int DecideStateStatus(const PreflightReport& report);
+/// Whether the hotfix is recorded: kFound when the patch-info file holds the patch id, kAbsent
+/// when it does not or is not there, kUnknown when that could not be read or no patch-info file
+/// is used (no ProgramPath); `reason` says why it is not known.
+Lookup PatchIdRecordedOnHost(const PreflightReport& report, const char** reason);
 
 /// Fills `report` with every finding for the launcher that `request` names: runs the launcher's
 /// own run over the dry platform with the request's command tail, then reads what the run left

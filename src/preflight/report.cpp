@@ -576,7 +576,152 @@ void WriteStagingJson(JsonWriter* json, const PreflightReport& report) {
   CloseJsonObject(json);
 }
 
+void WriteUnknownsJson(JsonWriter* json, const PreflightReport& report) {
+  OpenJsonArray(json, "unknown");
+  for (int i = 0; i < report.unknownCount; ++i) {
+    OpenJsonObject(json, nullptr);
+    WriteJsonText(json, "item", report.unknowns[i].item);
+    WriteJsonText(json, "reason", report.unknowns[i].reason);
+    CloseJsonObject(json);
+  }
+  CloseJsonArray(json);
+}
+
+void PrintRebootText(const PreflightReport& report, const ReportOutput& out) {
+  PutFormatted(out,
+               "reboot pending: %s (RebootPending key: %s, RebootRequired key: %s, "
+               "PendingFileRenameOperations: %s)\n",
+               LookupName(RebootPending(report)), LookupName(report.cbsRebootPending),
+               LookupName(report.updateRebootRequired), LookupName(report.renamesPending));
+}
+
+void PrintUnknownsText(const PreflightReport& report, const ReportOutput& out) {
+  for (int i = 0; i < report.unknownCount; ++i) {
+    PutFormatted(out, "unknown: %s (%s)\n", report.unknowns[i].item, report.unknowns[i].reason);
+  }
+}
+
+// ---- a host's state
+
+// Whether the hotfix is installed: kUnknown, with `reason`, when the settings did not load or the
+// check's key could not be read.
+Lookup InstalledOnHost(const PreflightReport& report, const char** reason) {
+  *reason = !report.settingsLoaded                ? "the settings did not load"
+            : report.checkKey == Lookup::kUnknown ? report.checkReason.text
+                                                  : nullptr;
+  return *reason != nullptr ? Lookup::kUnknown
+         : report.installed ? Lookup::kFound
+                            : Lookup::kAbsent;
+}
+
+// The first reason a reboot marker could not be read, when none is known to be set.
+const char* RebootReason(const PreflightReport& report) {
+  if (RebootPending(report) != Lookup::kUnknown) return nullptr;
+  const Lookup markers[] = {report.cbsRebootPending, report.updateRebootRequired,
+                            report.renamesPending};
+  const DryReason* reasons[] = {&report.cbsReason, &report.updateReason, &report.renamesReason};
+  for (int i = 0; i < 3; ++i) {
+    if (markers[i] == Lookup::kUnknown) return reasons[i]->text;
+  }
+  return nullptr;
+}
+
+const char* StateVerdictOf(int status) {
+  switch (status) {
+    case kStateNotInstalled:
+      return "not installed";
+    case kStateInstalled:
+      return "installed";
+    case kPreflightCannotTell:
+      return "cannot tell";
+  }
+  return "settings broken";
+}
+
+const char* StateNextStepOf(const PreflightReport& report, int status) {
+  const char* reason = nullptr;
+  switch (status) {
+    case kStateNotInstalled:
+      return "the hotfix is not installed on this host.";
+    case kStateInstalled:
+      switch (PatchIdRecordedOnHost(report, &reason)) {
+        case Lookup::kFound:
+          return "the hotfix is installed, and the patch-info file holds its id.";
+        case Lookup::kAbsent:
+          return "the hotfix is installed, but the patch-info file lacks its id.";
+        case Lookup::kUnknown:
+          break;
+      }
+      return "the hotfix is installed; whether its id is recorded is not known (see above).";
+    case kPreflightCannotTell:
+      return "whether the hotfix is installed cannot be told; run it as an administrator or "
+             "root. It could not read what the lines marked unknown name.";
+  }
+  return "mend the settings: a required setting is missing or too long.";
+}
+
+// A state item: "yes", "no", or "unknown (<reason>)" (recorded's "not used" is such a reason).
+void PrintStateItem(const ReportOutput& out, const char* item, Lookup lookup, const char* reason) {
+  if (lookup == Lookup::kUnknown) {
+    PutFormatted(out, "%s: unknown (%s)\n", item, reason != nullptr ? reason : "");
+  } else {
+    PutFormatted(out, "%s: %s\n", item, LookupName(lookup));
+  }
+}
+
+// A state item in JSON: true, false, or null with "<key>_reason".
+void WriteStateItem(JsonWriter* json, const char* key, Lookup lookup, const char* reason) {
+  if (lookup == Lookup::kUnknown) {
+    WriteFinding(json, key, nullptr, reason);
+  } else {
+    WriteMarker(json, key, lookup, DryReason());
+  }
+}
+
 }  // namespace
+
+void PrintStateTextReport(const PreflightReport& report, int status, const ReportOutput& out) {
+  PrintSettingsText(report, out);
+  const char* installedReason = nullptr;
+  const char* recordedReason = nullptr;
+  Lookup installed = InstalledOnHost(report, &installedReason);
+  Lookup recorded = PatchIdRecordedOnHost(report, &recordedReason);
+  PrintStateItem(out, "installed", installed, installedReason);
+  PrintRecords(report.checkRecords, out);
+  PrintStateItem(out, "recorded", recorded, recordedReason);
+  if (report.settingsLoaded) PrintPatchInfoText(report, out);
+  PrintRebootText(report, out);
+  PrintUnknownsText(report, out);
+  PutFormatted(out, "status %d (%s): %s\n", status, StateVerdictOf(status),
+               StateNextStepOf(report, status));
+}
+
+void PrintStateJsonReport(const PreflightReport& report, int status, const ReportOutput& out) {
+  JsonWriter json;
+  StartJson(&json, out);
+  OpenJsonObject(&json, nullptr);
+  WriteJsonNumber(&json, "status", status);
+  WriteJsonText(&json, "verdict", StateVerdictOf(status));
+  WriteJsonText(
+      &json, "patch_id",
+      report.settingRead[kPatchIdSetting] ? report.settingValues[kPatchIdSetting].text : nullptr);
+  WriteSettingsJson(&json, report);
+  OpenJsonObject(&json, "state");
+  const char* installedReason = nullptr;
+  const char* recordedReason = nullptr;
+  Lookup installed = InstalledOnHost(report, &installedReason);
+  Lookup recorded = PatchIdRecordedOnHost(report, &recordedReason);
+  WriteStateItem(&json, "installed", installed, installedReason);
+  WriteStateItem(&json, "recorded", recorded, recordedReason);
+  WriteStateItem(&json, "reboot_pending", RebootPending(report), RebootReason(report));
+  CloseJsonObject(&json);
+  WriteCheckJson(&json, report);
+  WritePatchInfoJson(&json, report);
+  WriteRebootJson(&json, report);
+  WriteUnknownsJson(&json, report);
+  CloseJsonObject(&json);
+  EndJson(&json);
+}
 
 void PrintTextReport(const PreflightReport& report, int status, const ReportOutput& out) {
   PrintLauncherText(report, out);
@@ -587,11 +732,7 @@ void PrintTextReport(const PreflightReport& report, int status, const ReportOutp
                report.runLogReason);
   PrintLogText(out, "installer log", kInstallerLogPath, report.installerLogProbed,
                report.installerLogAccess, report.installerLogReason);
-  PutFormatted(out,
-               "reboot pending: %s (RebootPending key: %s, RebootRequired key: %s, "
-               "PendingFileRenameOperations: %s)\n",
-               LookupName(RebootPending(report)), LookupName(report.cbsRebootPending),
-               LookupName(report.updateRebootRequired), LookupName(report.renamesPending));
+  PrintRebootText(report, out);
   PutFormatted(out, "installation in progress: %s\n", InstallationName(report.installation));
   if (report.freeSpaceKnown) {
     char digits[24];
@@ -605,9 +746,7 @@ void PrintTextReport(const PreflightReport& report, int status, const ReportOutp
   PutFormatted(out, "records the launcher would write up to its check, in order: %d\n",
                report.runRecords.count);
   PrintRecords(report.runRecords, out);
-  for (int i = 0; i < report.unknownCount; ++i) {
-    PutFormatted(out, "unknown: %s (%s)\n", report.unknowns[i].item, report.unknowns[i].reason);
-  }
+  PrintUnknownsText(report, out);
   PutFormatted(out, "status %d (%s): %s\n", status, VerdictOf(status), NextStepOf(report, status));
 }
 
@@ -638,14 +777,7 @@ void PrintJsonReport(const PreflightReport& report, int status, const ReportOutp
   } else {
     WriteJsonText(&json, "free_space_bytes", nullptr);
   }
-  OpenJsonArray(&json, "unknown");
-  for (int i = 0; i < report.unknownCount; ++i) {
-    OpenJsonObject(&json, nullptr);
-    WriteJsonText(&json, "item", report.unknowns[i].item);
-    WriteJsonText(&json, "reason", report.unknowns[i].reason);
-    CloseJsonObject(&json);
-  }
-  CloseJsonArray(&json);
+  WriteUnknownsJson(&json, report);
   WriteStagingJson(&json, report);
   CloseJsonObject(&json);
   EndJson(&json);

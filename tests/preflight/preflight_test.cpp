@@ -74,6 +74,7 @@ struct Row {
   // drive_c/hotfix/SHA256SUMS ("{SUMS}" in the arguments) lists these names of the bundle with
   // their SHA-256 ("{LAUNCHER}" is the launcher's), "!name" with a wrong one.
   std::vector<std::string> sums;
+  std::string input;  // --state: the settings on the standard input
 };
 
 // Names a row in test reports, instead of its bytes.
@@ -323,6 +324,75 @@ std::vector<Row> Rows() {
        .args = {"--sums", "{ROOT}/SHA256SUMS", "{BUNDLE}"},
        .error = "cannot read the sums file",
        .linuxOnly = true},
+      // A host's state without a bundle: the settings on the standard input or in a file.
+      {.name = "state_installed_and_recorded",
+       .status = 2,
+       .expect = {{"/verdict", "installed"},
+                  {"/patch_id", "KB1"},
+                  {"/settings/file", "-"},
+                  {"/settings/loaded", true},
+                  {"/state/installed", true},
+                  {"/state/recorded", true},
+                  {"/state/reboot_pending", false},
+                  {"/patch_info/holds_patch_id", true},
+                  {"/unknown", none}},
+       .registry = kInstalled + kProgramPath,
+       .args = {"--json", "--state", "--settings", "-"},
+       .patchInfo = "KB0\r\nKB1\r\n",
+       .input = Ini()},
+      {.name = "state_installed_not_recorded",
+       .status = 2,
+       .expect = {{"/state/installed", true}, {"/state/recorded", false}},
+       .registry = kInstalled + kProgramPath,
+       .args = {"--json", "--state", "--settings", "-"},
+       .patchInfo = "KB0\r\n",
+       .input = Ini()},
+      {.name = "state_not_installed_reboot_pending",
+       .status = 0,
+       .expect = {{"/verdict", "not installed"},
+                  {"/state/installed", false},
+                  {"/state/recorded", nullptr},
+                  {"/state/recorded_reason", "not used: ProgramPath is not in the registry"},
+                  {"/state/reboot_pending", true},
+                  {"/check/records/0/message", "Failed RegOpenKeyEx"}},
+       .systemRegistry = "[" + kRebootPendingKey + "]\r\n",
+       .args = {"--json", "--state", "--settings", "-"},
+       .input = Ini()},
+      {.name = "state_setting_missing",
+       .status = 1,
+       .expect = {{"/verdict", "settings broken"},
+                  {"/settings/loaded", false},
+                  {"/settings/records/0/message", "RegKeyName is missing from ini file."},
+                  {"/state/installed", nullptr},
+                  {"/state/installed_reason", "the settings did not load"},
+                  {"/check", nullptr}},
+       .args = {"--json", "--state", "--settings", "-"},
+       .input = "[MicrosoftPatch]\r\nAppName=kb1.exe\r\nDaziveID=KB1\r\n"
+                "MicrosoftRegKey=SOFTWARE\\ExampleHotfix\r\n"},
+      {.name = "state_registry_unreadable",
+       .status = 77,
+       .expect = {{"/verdict", "cannot tell"},
+                  {"/state/installed", nullptr},
+                  {"/state/reboot_pending", nullptr},
+                  {"/unknown/0/item", "check.installed"}},
+       .args = {"--json", "--state", "--settings", "-"},
+       .asNobody = true,
+       .linuxOnly = true,
+       .input = Ini()},
+      {.name = "text_state_from_a_file",
+       .status = 2,
+       .registry = kInstalled + kProgramPath,
+       .args = {"--state", "--settings", "{INI}"},
+       .patchInfo = "KB1\r\n",
+       .text = "installed: yes"},
+      {.name = "usage_state_without_settings",
+       .status = 64,
+       .args = {"--state", "--json"},
+       .error = "--state needs --settings"},
+      {.name = "usage_state_with_a_bundle",
+       .status = 64,
+       .args = {"--state", "--settings", "-", "{BUNDLE}"},
+       .error = "--state takes no BUNDLE_DIR"},
       {.name = "usage_outside_the_drives",
        .status = 64,
        .args = {"{ROOT}"},
@@ -410,6 +480,10 @@ std::vector<std::string> Arguments(const Leg& on, const Row& row) {
       if (!on.IsWine()) std::replace(arg.begin(), arg.end(), '\\', '/');
     }
     if (arg.rfind("{ROOT}", 0) == 0) arg = on.Root().string() + arg.substr(6);
+    if (arg == "{INI}") {
+      arg = on.IsWine() ? "C:\\hotfix\\kb1\\Installer.ini"
+                        : (on.LauncherFolder() / "Installer.ini").string();
+    }
     if (arg == "{SUMS}") {
       arg = on.IsWine() ? "C:\\hotfix\\SHA256SUMS"
                         : (on.Root() / "drive_c/hotfix/SHA256SUMS").string();
@@ -422,7 +496,8 @@ std::vector<std::string> Arguments(const Leg& on, const Row& row) {
 
 // Runs the row's preflight on a prepared leg; returns its parsed JSON report, or null.
 Json RunJson(Leg& on, const Row& row, PreflightRun* run) {
-  *run = on.RunPreflight({Arguments(on, row), row.besideLauncher, row.fullOutput, row.asNobody});
+  *run = on.RunPreflight({Arguments(on, row), row.besideLauncher, row.fullOutput, row.asNobody,
+                          row.input.empty() ? nullptr : &row.input});
   return row.args[0] == "--json" ? Json::parse(run->output, nullptr, false) : Json();
 }
 
@@ -437,6 +512,8 @@ void ExpectHostPaths(const Leg& on, const Json& report) {
                                     {"run_log", "path"},
                                     {"installer_log", "path"}}) {
     if (!report[object].is_object()) continue;
+    // A host's state names the settings file as it was given.
+    if (report.contains("state") && std::string(object) == "settings") continue;
     const Json& path = report[object][key];
     const Json& host = report[object]["host_path"];
     if (path.is_null() || on.IsWine()) {

@@ -6,6 +6,7 @@
 // The settings file and the registry are read for real, and what the run met is kept in a journal.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "common/fixed_text.h"
@@ -79,3 +80,7 @@ struct DryJournal {
 void StartDryRun(const char* launcherPath);
 /// What the run met so far.
 const DryJournal& DryRunJournal();
+/// From now on the run's settings reads look their keys up in `text` (`size` bytes of a profile
+/// file, turned into its text in place as the profile reader turns a file) with the profile
+/// reader's own parser, instead of in the file they name; nullptr reads the files again.
+void ServeSettingsText(unsigned char* text, size_t size);

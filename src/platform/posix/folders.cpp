@@ -7,17 +7,22 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <link.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/memory.h"
 #include "platform/posix/code_page_1252.h"
 #include "platform/posix/open_file.h"
 #include "platform/posix/paths.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -208,4 +213,70 @@ int ReadFreeSpace(const char* folder, uint64_t* bytes) {
   }
   *bytes = static_cast<uint64_t>(space.f_bavail) * space.f_frsize;
   return 1;
+}
+
+void ShowHostPath(const char* path, char* text, size_t capacity) {
+  if (capacity == 0 || AnsiOfUtf8(path, text, capacity)) return;
+  size_t out = 0;
+  for (const unsigned char* at = reinterpret_cast<const unsigned char*>(path);
+       *at != '\0' && out + 1 < capacity; ++at) {
+    if (*at < 0x80) {
+      text[out++] = static_cast<char>(*at);
+    } else if ((*at & 0xC0) != 0x80) {
+      text[out++] = '?';
+    }
+  }
+  text[out] = '\0';
+}
+
+HostFileRead ReadHostFile(const char* path, unsigned char** bytes, size_t* size, char* reason,
+                          size_t capacity) {
+  *bytes = nullptr;
+  *size = 0;
+  bool input = strcmp(path, "-") == 0;
+  int fd = input ? STDIN_FILENO : open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  struct stat status;
+  int failure = fd < 0 || fstat(fd, &status) != 0 ? errno : 0;
+  const char* wrong = nullptr;
+  if (failure == 0 && !input && !S_ISREG(status.st_mode)) wrong = "not a regular file";
+  // A buffer that grows as the bytes come, the standard input's included, up to the limit.
+  size_t room = 0;
+  while (failure == 0 && wrong == nullptr) {
+    if (*size == room) {
+      size_t grown = room == 0 ? 1 << 16 : 2 * room;
+      if (room > kMostReadFileBytes) break;
+      auto* larger = static_cast<unsigned char*>(ResizeBuffer(*bytes, room + 1, grown + 1));
+      if (larger == nullptr) {
+        failure = ENOMEM;
+        break;
+      }
+      *bytes = larger;
+      room = grown;
+    }
+    ssize_t got = read(fd, *bytes + *size, room - *size);
+    if (got == 0) break;
+    if (got > 0) *size += static_cast<size_t>(got);
+    if (got < 0 && errno == EAGAIN) {
+      // A standard input left non-blocking: wait for its bytes rather than spin.
+      pollfd ready = {fd, POLLIN, 0};
+      poll(&ready, 1, -1);
+    } else if (got < 0 && errno != EINTR) {
+      failure = errno;
+    }
+  }
+  char tooLarge[64];
+  snprintf(tooLarge, sizeof tooLarge, "larger than %zu bytes", kMostReadFileBytes);
+  if (wrong == nullptr && failure == 0 && *size > kMostReadFileBytes) wrong = tooLarge;
+  if (fd >= 0 && !input) close(fd);
+  if (failure == 0 && wrong == nullptr && *bytes != nullptr) return HostFileRead::kRead;
+  ReleaseBuffer(*bytes);
+  *bytes = nullptr;
+  if (wrong != nullptr) {
+    CopyBounded(reason, capacity, wrong);
+    return HostFileRead::kFailed;
+  }
+  ErrorText described;
+  DescribeError(static_cast<uint32_t>(failure), &described);
+  CopyBounded(reason, capacity, described.text);
+  return failure == EACCES || failure == EPERM ? HostFileRead::kDenied : HostFileRead::kFailed;
 }

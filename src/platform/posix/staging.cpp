@@ -35,21 +35,6 @@ constexpr size_t kHashBlockBytes = 1 << 16;
 
 enum class Place { kAbove, kBundle };
 
-// A host path as report text (code page 1252): a character 1252 lacks becomes '?'.
-void ShowHostPath(const char* host, StagingPath* shown) {
-  if (AnsiOfUtf8(host, shown->text, sizeof shown->text)) return;
-  size_t out = 0;
-  for (const unsigned char* at = reinterpret_cast<const unsigned char*>(host);
-       *at != '\0' && out + 1 < sizeof shown->text; ++at) {
-    if (*at < 0x80) {
-      shown->text[out++] = static_cast<char>(*at);
-    } else if ((*at & 0xC0) != 0x80) {
-      shown->text[out++] = '?';
-    }
-  }
-  shown->text[out] = '\0';
-}
-
 // An item by its host path: its Windows path when it lies in a drive folder of the prefix.
 struct Item {
   StagingPath path;
@@ -63,7 +48,7 @@ void DescribeItem(const char* host, Item* item) {
       !WindowsPathOfHostPath(folder, item->path.text, sizeof item->path.text)) {
     CopyText(&item->path, "");
   }
-  ShowHostPath(host, &item->hostPath);
+  ShowHostPath(host, item->hostPath.text, sizeof item->hostPath.text);
 }
 
 void NoteUnreadable(StagingReport* report, const char* host, int failure) {
@@ -336,7 +321,7 @@ void JudgeEntry(const BundleWalk& walk, int fd, const struct stat& status, const
     ssize_t length = readlinkat(fd, "", target, sizeof target - 1);
     target[length > 0 ? length : 0] = '\0';
     StagingPath shown;
-    ShowHostPath(target, &shown);
+    ShowHostPath(target, shown.text, sizeof shown.text);
     StagingNote how;
     CopyText(&how, "a symbolic link, which the check does not follow (to ");
     AppendText(&how, shown.text);
@@ -386,7 +371,7 @@ void ShowBundleName(const char* folder, const char* name, StagingPath* path,
                     StagingPath* hostPath) {
   // The name as 1252 text with Windows separators after the folder's platform path.
   StagingPath shown;
-  ShowHostPath(name, &shown);
+  ShowHostPath(name, shown.text, sizeof shown.text);
   for (char* at = shown.text; *at != '\0'; ++at) {
     if (*at == '/') *at = '\\';
   }
@@ -402,7 +387,7 @@ void ShowBundleName(const char* folder, const char* name, StagingPath* path,
     AppendBounded(host, sizeof host, "/");
     AppendBounded(host, sizeof host, name);
   }
-  ShowHostPath(host, hostPath);
+  ShowHostPath(host, hostPath->text, sizeof hostPath->text);
 }
 
 void CheckStaging(const char* folder, bool hash, StagingReport* report) {
@@ -432,34 +417,3 @@ void CheckStaging(const char* folder, bool hash, StagingReport* report) {
 }
 
 bool StagingNamesFollowWindows() { return false; }
-
-SumsFileRead ReadSumsFile(const char* path, unsigned char** bytes, size_t* size,
-                          StagingNote* reason, StagingPath* shown) {
-  ShowHostPath(path, shown);
-  *bytes = nullptr;
-  *size = 0;
-  int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  struct stat status;
-  int failure = fd < 0 || fstat(fd, &status) != 0 ? errno : 0;
-  if (failure == 0 && !S_ISREG(status.st_mode)) {
-    CopyText(reason, "not a regular file");
-  } else if (failure == 0 && static_cast<size_t>(status.st_size) > kMostSumsFileBytes) {
-    snprintf(reason->text, sizeof reason->text, "larger than %zu bytes", kMostSumsFileBytes);
-  } else if (failure == 0) {
-    size_t capacity = static_cast<size_t>(status.st_size);
-    *bytes = static_cast<unsigned char*>(AllocateBuffer(capacity + 1));
-    failure = *bytes == nullptr ? ENOMEM : 0;
-    while (failure == 0 && *size < capacity) {
-      ssize_t got = read(fd, *bytes + *size, capacity - *size);
-      if (got == 0) break;
-      if (got > 0) *size += static_cast<size_t>(got);
-      if (got < 0 && errno != EINTR) failure = errno;
-    }
-  }
-  if (fd >= 0) close(fd);
-  if (failure != 0) DescribeError(static_cast<uint32_t>(failure), reason);
-  if (failure == 0 && *bytes != nullptr) return SumsFileRead::kRead;
-  ReleaseBuffer(*bytes);
-  *bytes = nullptr;
-  return failure == EACCES || failure == EPERM ? SumsFileRead::kDenied : SumsFileRead::kFailed;
-}

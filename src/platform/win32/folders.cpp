@@ -5,7 +5,11 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
+
+#include "platform/memory.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -209,4 +213,60 @@ int ReadFreeSpace(const char* folder, uint64_t* bytes) {
   if (!GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr)) return 0;
   *bytes = available.QuadPart;
   return 1;
+}
+
+void ShowHostPath(const char* path, char* text, size_t capacity) {
+  CopyBounded(text, capacity, path);
+}
+
+HostFileRead ReadHostFile(const char* path, unsigned char** bytes, size_t* size, char* reason,
+                          size_t capacity) {
+  *bytes = nullptr;
+  *size = 0;
+  bool input = strcmp(path, "-") == 0;
+  HANDLE file = input ? GetStdHandle(STD_INPUT_HANDLE)
+                      : CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD error = file == INVALID_HANDLE_VALUE || file == nullptr ? GetLastError() : 0;
+  const char* wrong = nullptr;
+  if (error == 0 && !input && GetFileType(file) != FILE_TYPE_DISK) wrong = "not a regular file";
+  // A buffer that grows as the bytes come, the standard input's included, up to the limit.
+  size_t room = 0;
+  while (error == 0 && wrong == nullptr) {
+    if (*size == room) {
+      if (room > kMostReadFileBytes) break;
+      size_t grown = room == 0 ? 1 << 16 : 2 * room;
+      auto* larger = static_cast<unsigned char*>(ResizeBuffer(*bytes, room + 1, grown + 1));
+      if (larger == nullptr) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+        break;
+      }
+      *bytes = larger;
+      room = grown;
+    }
+    DWORD got = 0;
+    if (!ReadFile(file, *bytes + *size, static_cast<DWORD>(room - *size), &got, nullptr)) {
+      // A pipe whose writer has closed it ends the standard input.
+      if (GetLastError() != ERROR_BROKEN_PIPE) error = GetLastError();
+      break;
+    }
+    if (got == 0) break;
+    *size += got;
+  }
+  char tooLarge[64];
+  snprintf(tooLarge, sizeof tooLarge, "larger than %lu bytes",
+           static_cast<unsigned long>(kMostReadFileBytes));
+  if (wrong == nullptr && error == 0 && *size > kMostReadFileBytes) wrong = tooLarge;
+  if (!input && file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (error == 0 && wrong == nullptr && *bytes != nullptr) return HostFileRead::kRead;
+  ReleaseBuffer(*bytes);
+  *bytes = nullptr;
+  if (wrong != nullptr) {
+    CopyBounded(reason, capacity, wrong);
+    return HostFileRead::kFailed;
+  }
+  ErrorText described;
+  DescribeError(error, &described);
+  CopyBounded(reason, capacity, described.text);
+  return error == ERROR_ACCESS_DENIED ? HostFileRead::kDenied : HostFileRead::kFailed;
 }
