@@ -72,8 +72,11 @@ struct Row {
   std::vector<std::string> nobodyOwns;
   std::string secondName;  // below the root: a second name of the installer
   // drive_c/hotfix/SHA256SUMS ("{SUMS}" in the arguments) lists these names of the bundle with
-  // their SHA-256 ("{LAUNCHER}" is the launcher's), "!name" with a wrong one.
+  // their SHA-256 ("{LAUNCHER}" is the launcher's), "!name" with a wrong one, "*name" in binary
+  // mode, each line ended by `sumsLineEnd`; or it holds `sumsBytes` as they are.
   std::vector<std::string> sums;
+  std::string sumsLineEnd = "\n";
+  std::string sumsBytes;
   std::string input;  // --state: the settings on the standard input
 };
 
@@ -241,6 +244,24 @@ std::vector<Row> Rows() {
                   {"/staging/unknown", none}},
        .args = {"--json", "--sums", "{SUMS}", "{BUNDLE}"},
        .sums = {"{LAUNCHER}", "kb1.exe", "Installer.ini"}},
+      // As sha256sum writes it in binary mode, of "./name", with Windows line ends.
+      {.name = "staging_sums_binary_dot_slash_crlf",
+       .status = 0,
+       .expect = {{"/staging/verdict", "safe"}},
+       .args = {"--json", "--sums", "{SUMS}", "{BUNDLE}"},
+       .sums = {"./{LAUNCHER}", "*kb1.exe", "*./Installer.ini"},
+       .sumsLineEnd = "\r\n"},
+      {.name = "usage_sums_not_a_list",
+       .status = 64,
+       .args = {"--sums", "{SUMS}", "{BUNDLE}"},
+       .error = "is not a SHA256SUMS list: line 2: a SHA-256 that is not 64 hex digits",
+       .sums = {"kb1.exe"},
+       .sumsBytes = "\n" + std::string(64, 'g') + "  setup\n"},
+      {.name = "usage_sums_name_outside_the_bundle",
+       .status = 64,
+       .args = {"--sums", "{SUMS}", "{BUNDLE}"},
+       .error = "line 1: a name that is not a path inside the bundle's folder",
+       .sumsBytes = std::string(64, '0') + "  kb1/../../setup\n"},
       {.name = "staging_sums_mismatch",
        .status = 4,
        .expect = {{"/verdict", "unsafe"},
@@ -429,17 +450,19 @@ void Stage(Leg& on, const Row& row) {
     ASSERT_EQ(chown(Below(on, path).c_str(), 65534, 65534), 0) << path;
   }
   if (!row.secondName.empty()) fs::create_hard_link(folder / "kb1.exe", on.Root() / row.secondName);
-  if (row.sums.empty()) return;
-  std::string sums;
+  std::string sums = row.sumsBytes;
   for (std::string name : row.sums) {
     bool wrong = name[0] == '!';
     if (wrong) name.erase(0, 1);
-    if (name == "{LAUNCHER}") name = on.LauncherFileName();
+    bool binary = name[0] == '*';
+    if (binary) name.erase(0, 1);
+    size_t at = name.find("{LAUNCHER}");
+    if (at != std::string::npos) name.replace(at, 10, on.LauncherFileName());
     std::string digest = Sha256(folder / name);
     if (wrong) digest[0] = digest[0] == '0' ? '1' : '0';
-    sums += digest + "  " + name + "\n";
+    sums += digest + (binary ? " *" : "  ") + name + row.sumsLineEnd;
   }
-  WriteFile(on.Root() / "drive_c/hotfix/SHA256SUMS", sums);
+  if (!sums.empty()) WriteFile(on.Root() / "drive_c/hotfix/SHA256SUMS", sums);
 }
 
 void Prepare(Leg& on, const HarnessOptions& with, const Row& row) {
