@@ -70,7 +70,8 @@ struct Row {
   // the paths that the user nobody owns.
   std::vector<std::pair<std::string, fs::perms>> modes;
   std::vector<std::string> nobodyOwns;
-  std::string secondName;  // below the root: a second name of the installer
+  std::string secondName;                // below the root: a second name of the installer
+  std::vector<std::string> bundleFiles;  // more files in the bundle, by name
   // drive_c/hotfix/SHA256SUMS ("{SUMS}" in the arguments) lists these names of the bundle with
   // their SHA-256 ("{LAUNCHER}" is the launcher's), "!name" with a wrong one, "*name" in binary
   // mode, each line ended by `sumsLineEnd`; or it holds `sumsBytes` as they are.
@@ -251,6 +252,25 @@ std::vector<Row> Rows() {
        .args = {"--json", "--sums", "{SUMS}", "{BUNDLE}"},
        .sums = {"./{LAUNCHER}", "*kb1.exe", "*./Installer.ini"},
        .sumsLineEnd = "\r\n"},
+      // A name with a backslash and one with a line feed, escaped as sha256sum escapes them.
+      {.name = "staging_sums_escaped_names",
+       .status = 0,
+       .expect = {{"/staging/verdict", "safe"}, {"/staging/files", 5}},
+       .args = {"--json", "--sums", "{SUMS}", "{BUNDLE}"},
+       .linuxOnly = true,
+       .bundleFiles = {"a\\b.dll", "c\nd.dll"},
+       .sums = {"{LAUNCHER}", "kb1.exe", "Installer.ini", "a\\b.dll", "c\nd.dll"}},
+      // A sums file nobody may read leaves the staging unknown rather than a usage error.
+      {.name = "staging_sums_file_unreadable",
+       .status = 77,
+       .expect = {{"/staging/verdict", "unknown"},
+                  {"/staging/unknown/0/host_path", "{ROOT}/drive_c/hotfix/SHA256SUMS"},
+                  {"/staging/findings", none}},
+       .args = {"--json", "--sums", "{SUMS}", "{BUNDLE}"},
+       .asNobody = true,
+       .linuxOnly = true,
+       .modes = {{"drive_c/hotfix/SHA256SUMS", fs::perms::owner_read | fs::perms::owner_write}},
+       .sums = {"{LAUNCHER}", "kb1.exe", "Installer.ini"}},
       {.name = "usage_sums_not_a_list",
        .status = 64,
        .args = {"--sums", "{SUMS}", "{BUNDLE}"},
@@ -422,11 +442,13 @@ std::vector<Row> Rows() {
   };
 }
 
-// The SHA-256 of a file in hex, by sha256sum; 64 zeros when there is no such file.
+// The SHA-256 of a file in hex, by sha256sum reading it as its standard input (whatever its
+// name); 64 zeros when there is no such file.
 std::string Sha256(const fs::path& file) {
   std::string output;
   if (!fs::exists(file)) return std::string(64, '0');
-  RunProgram({"sha256sum", file.string()}, {}, &output);
+  std::string bytes = ReadFile(file);
+  RunProgram({"sha256sum"}, {}, &output, Streams::kUsual, nullptr, &bytes);
   return output.substr(0, 64);
 }
 
@@ -435,10 +457,14 @@ fs::path Below(const Leg& on, const std::string& path) {
   return path.empty() ? on.Root().parent_path() : on.Root() / path;
 }
 
+void WriteSums(Leg& on, const Row& row);
+
 // Lays out the row's staging: the folder the Linux prefix lies in as a rollout leaves it (root's,
 // mode 0755), then the row's modes, owners, second name and sums file.
 void Stage(Leg& on, const Row& row) {
   const fs::path folder = on.LauncherFolder();
+  for (const std::string& name : row.bundleFiles) WriteFile(folder / name, name);
+  WriteSums(on, row);
   if (!on.IsWine()) {
     ASSERT_EQ(chown(Below(on, "").c_str(), 0, 0), 0);
     fs::permissions(Below(on, ""), fs::perms::owner_all | fs::perms::group_read |
@@ -450,6 +476,12 @@ void Stage(Leg& on, const Row& row) {
     ASSERT_EQ(chown(Below(on, path).c_str(), 65534, 65534), 0) << path;
   }
   if (!row.secondName.empty()) fs::create_hard_link(folder / "kb1.exe", on.Root() / row.secondName);
+}
+
+// The row's drive_c/hotfix/SHA256SUMS. A name with a backslash or a line end is written escaped,
+// as sha256sum writes it.
+void WriteSums(Leg& on, const Row& row) {
+  const fs::path folder = on.LauncherFolder();
   std::string sums = row.sumsBytes;
   for (std::string name : row.sums) {
     bool wrong = name[0] == '!';
@@ -460,7 +492,10 @@ void Stage(Leg& on, const Row& row) {
     if (at != std::string::npos) name.replace(at, 10, on.LauncherFileName());
     std::string digest = Sha256(folder / name);
     if (wrong) digest[0] = digest[0] == '0' ? '1' : '0';
-    sums += digest + (binary ? " *" : "  ") + name + row.sumsLineEnd;
+    std::string listed;
+    for (char c : name) listed += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : std::string(1, c);
+    sums +=
+        (listed != name ? "\\" : "") + digest + (binary ? " *" : "  ") + listed + row.sumsLineEnd;
   }
   if (!sums.empty()) WriteFile(on.Root() / "drive_c/hotfix/SHA256SUMS", sums);
 }
