@@ -84,9 +84,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${HOTFIX_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# What dpkg-shlibdeps finds for the three programs: the launcher and the preflight need only the
-# C library, the example installer the C++ runtime too.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 5)")
+# What dpkg-shlibdeps finds for the three programs: the launcher needs only the C library, the
+# preflight nettle too (for SHA-256), the example installer the C++ runtime.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libnettle8, libstdc++6 (>= 5)")
 # The postinst makes the default prefix's drive C; the postrm keeps the prefix on purge once runs
 # have used it.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst

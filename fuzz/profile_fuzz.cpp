@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "fuzz_input.h"
-#include "platform/posix/profile_text.h"
+#include "platform/shared/profile_text.h"
 
 namespace {
 

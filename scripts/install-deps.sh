@@ -4,9 +4,10 @@
 # (scripts/release.sh). Every command the project calls is listed in scripts/commands.txt;
 # tests/setup/check-commands.sh proves that these packages bring each one.
 set -euo pipefail
-# A release: the compilers, git for the commit's time and state, awk for the package's changelog,
-# zip, the signing tools, and ansible for ansible-galaxy, which builds the Ansible collection.
-release=(cmake g++ make mingw-w64 git mawk zip osslsigncode gpg gpg-agent ansible)
+# A release: the compilers, nettle (the Linux preflight's SHA-256), git for the commit's time and
+# state, awk for the package's changelog, zip, the signing tools, and ansible for ansible-galaxy,
+# which builds the Ansible collection.
+release=(cmake g++ make nettle-dev mingw-w64 git mawk zip osslsigncode gpg gpg-agent ansible)
 packages=(apt cmake g++ make googletest libbenchmark-dev mingw-w64 wine wine64 valgrind clang
   libclang-rt-14-dev debootstrap mawk mount nlohmann-json3-dev ansible ansible-lint chromium procps
   openssh-client)

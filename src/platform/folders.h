@@ -3,11 +3,14 @@
 // the preflight reports.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "common/fixed_text.h"
 
 inline constexpr int kMostListedPrograms = 8;
+inline constexpr int kProgramVersionCapacity = 64;
+inline constexpr size_t kMostReadFileBytes = 4 << 20;  // a file the preflight is given to read
 inline constexpr int kHostPathCapacity = 4096;
 
 enum class FolderLookup {
@@ -50,6 +53,12 @@ enum class LauncherPlace {
 LauncherPlace LocateLauncher(const char* folder, const char* name, char* modulePath, char* runsFrom,
                              int capacity);
 
+/// Fills `version` with the release the program `name` in `folder` was built as: on Windows the
+/// ProductVersion of its version resource, on Linux the version note the build puts beside its
+/// mark (cmake/program_note.c.in). Returns 1, or 0 with it empty when the program carries none.
+int ReadProgramVersion(const char* folder, const char* name,
+                       FixedText<kProgramVersionCapacity>* version);
+
 /// Fills `hostPath` (capacity bytes) with where this host's file system meets the platform path
 /// `path`, as text of the ANSI code page: on Windows the path itself; on Linux the host path it
 /// maps to, its folders resolved inside the prefix as the launcher's opens resolve them (when they
@@ -59,3 +68,19 @@ int LocateHostPath(const char* path, char* hostPath, int capacity);
 /// Sets *bytes to the free space the caller may use on the drive that holds `folder`; returns 1,
 /// or 0 when it cannot be had.
 int ReadFreeSpace(const char* folder, uint64_t* bytes);
+
+/// Fills `text` (capacity bytes) with the host path `path` as report text of the ANSI code page: on
+/// Windows the path itself; on Linux its UTF-8 as code page 1252, a character 1252 lacks as '?'.
+void ShowHostPath(const char* path, char* text, size_t capacity);
+
+enum class HostFileRead {
+  kRead,
+  kDenied,  // this user may not read it: unknown, not a usage error
+  kFailed,  // missing, not a regular file, larger than kMostReadFileBytes, or an I/O error
+};
+
+/// Reads the file at the host path `path` whole (with "-", the standard input, as bytes), at most
+/// kMostReadFileBytes, into a buffer from AllocateBuffer with one NUL byte after it (release it
+/// with ReleaseBuffer), and sets *size. Fills `reason` (capacity bytes) when it cannot be read.
+HostFileRead ReadHostFile(const char* path, unsigned char** bytes, size_t* size, char* reason,
+                          size_t capacity);

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "common/fixed_text.h"
+
 struct ChildProcess;
 
 constexpr uint32_t kStillActive = 259;  // the exit code of a process that has not ended
@@ -31,3 +33,9 @@ uint32_t ReadLastError();
 /// ReleaseSystemMessage, and returns its length; returns 0 and sets nothing when there is none.
 int FormatSystemMessage(uint32_t code, char** text);
 void ReleaseSystemMessage(char* text);
+
+using ErrorText = FixedText<300>;
+
+/// Fills `reason` with the system's text for a last-error code (errno on Linux) followed by the
+/// code, as "<text> (error <code>)", or the code alone when the system has no text for it.
+void DescribeError(uint32_t code, ErrorText* reason);

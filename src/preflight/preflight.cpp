@@ -2,8 +2,10 @@
 // the records it writes and the journal of what it met, and the exit status decided from them.
 #include "preflight/preflight.h"
 
+#include <cstdio>
 #include <cstring>
 
+#include "check/check.h"
 #include "platform/registry.h"
 #include "runlog/runlog.h"
 
@@ -12,9 +14,11 @@ const char* const kSettingKeys[kSettingCount] = {"AppName",    "DaziveID",    "M
 
 namespace {
 
+// The launcher a host's state names in its records, which has no bundle of its own.
+constexpr char kStateLauncherPath[] = "C:\\hotfix\\setup";
+
 // Places in kSettingKeys.
 constexpr int kAppName = 0;
-constexpr int kPatchId = 1;
 constexpr int kRunParams = 5;
 
 const DryEvent& EventAt(int index) { return DryRunJournal().events[index]; }
@@ -164,14 +168,14 @@ PatchIdRecord FindPatchId(const char* path, const char* patchId, DryReason* reas
 }
 
 // Where the patch id goes, whether that file opens for appending and whether it holds the id
-// already. A run whose check passed located and opened it; for any other, the run's step that
-// would is run now, its records kept apart from the run's.
+// already. A run whose check passed located and opened it (its events from `located` on); for any
+// other, the run's step that would is run now, its records kept apart from the run's.
 void ReadPatchInfo(int runEvents, int located, PreflightReport* report) {
   int before = DryRunJournal().count;
   report->patchInfo = LocatePatchInfoFile(&report->patchInfoPath);
-  if (!report->installed) {
+  if (located < 0) {
     RecordPatchInfo(report->location.directory.text, report->location.name.text,
-                    report->settingValues[kPatchId].text);
+                    report->settingValues[kPatchIdSetting].text);
     TakeRecords(report->settingsLoaded ? &report->patchInfoRecords : nullptr);
   }
   // Its keys as the run read them, or as the reads just made did.
@@ -195,8 +199,9 @@ void ReadPatchInfo(int runEvents, int located, PreflightReport* report) {
   report->patchInfoAccess = open->access;
   report->patchInfoReason = open->reason;
   if (report->settingsLoaded) {
-    report->patchIdRecord = FindPatchId(
-        report->patchInfoPath.text, report->settingValues[kPatchId].text, &report->patchIdReason);
+    report->patchIdRecord =
+        FindPatchId(report->patchInfoPath.text, report->settingValues[kPatchIdSetting].text,
+                    &report->patchIdReason);
   }
 }
 
@@ -239,9 +244,20 @@ Lookup LookUpMarker(const char* path, const char* value, DryReason* reason) {
   return found ? Lookup::kFound : Lookup::kAbsent;
 }
 
-void NoteUnknown(PreflightReport* report, bool unknown, const char* item, const DryReason& reason) {
+void ReadRebootMarkers(PreflightReport* report) {
+  report->cbsRebootPending = LookUpMarker(kCbsRebootKey, nullptr, &report->cbsReason);
+  report->updateRebootRequired = LookUpMarker(kUpdateRebootKey, nullptr, &report->updateReason);
+  report->renamesPending =
+      LookUpMarker(kSessionManagerKey, kPendingRenamesValue, &report->renamesReason);
+}
+
+void NoteUnknown(PreflightReport* report, bool unknown, const char* item, const char* reason) {
   if (!unknown || report->unknownCount == kMostUnknownFindings) return;
-  report->unknowns[report->unknownCount++] = {item, &reason};
+  report->unknowns[report->unknownCount++] = {item, reason};
+}
+
+void NoteUnknown(PreflightReport* report, bool unknown, const char* item, const DryReason& reason) {
+  NoteUnknown(report, unknown, item, reason.text);
 }
 
 void ListUnknowns(PreflightReport* report) {
@@ -269,6 +285,29 @@ void ListUnknowns(PreflightReport* report) {
               "reboot_pending.reboot_required_key", r.updateReason);
   NoteUnknown(report, r.renamesPending == Lookup::kUnknown,
               "reboot_pending.pending_file_rename_operations", r.renamesReason);
+  const StagingReport& staging = r.staging;
+  for (int i = 0; i < staging.unknownCount && i < kMostStagingUnknowns; ++i) {
+    NoteUnknown(report, true, "staging", staging.unknowns[i].summary.text);
+  }
+  int more = staging.unknownCount - kMostStagingUnknowns;
+  if (more > 0) {
+    snprintf(report->moreStagingUnknowns.text, sizeof report->moreStagingUnknowns.text,
+             "%d more items could not be read", more);
+    NoteUnknown(report, true, "staging", report->moreStagingUnknowns);
+  }
+}
+
+// Who can change the bundle, and whether its files are those the sums file lists. A sums file this
+// user may not read leaves the staging unknown.
+void CheckBundleStaging(const PreflightRequest& request, PreflightReport* report) {
+  const SumsFile* sums = request.sums;
+  report->sums = sums;
+  bool listed = sums != nullptr && sums->list != nullptr;
+  CheckStaging(request.folder, listed, &report->staging);
+  if (listed) CompareSums(*sums->list, request.folder, &report->staging);
+  if (sums != nullptr && !listed) {
+    AddStagingUnknown(&report->staging, "", sums->shown.text, sums->reason.text);
+  }
 }
 
 }  // namespace
@@ -277,6 +316,7 @@ void InspectBundle(const PreflightRequest& request, PreflightReport* report) {
   char modulePath[kHostPathCapacity];
   report->place = LocateLauncher(request.folder, request.launcherFile, modulePath,
                                  report->runsFrom.text, kHostPathCapacity);
+  ReadProgramVersion(request.folder, request.launcherFile, &report->launcherVersion);
   // The launcher finds its location for itself, from the module path the dry platform gives it.
   StartDryRun(modulePath);
   GetLauncherLocation(&report->location);
@@ -300,13 +340,72 @@ void InspectBundle(const PreflightRequest& request, PreflightReport* report) {
   LocateGivenPath(kRunLogPath, &report->runLogHostPath);
   LocateGivenPath(kInstallerLogPath, &report->installerLogHostPath);
 
-  report->cbsRebootPending = LookUpMarker(kCbsRebootKey, nullptr, &report->cbsReason);
-  report->updateRebootRequired = LookUpMarker(kUpdateRebootKey, nullptr, &report->updateReason);
-  report->renamesPending =
-      LookUpMarker(kSessionManagerKey, kPendingRenamesValue, &report->renamesReason);
+  ReadRebootMarkers(report);
   report->installation = ReadInstallationActivity();
   report->freeSpaceKnown = ReadFreeSpace(request.folder, &report->freeSpace);
+  CheckBundleStaging(request, report);
   ListUnknowns(report);
+}
+
+void InspectState(const StateRequest& request, PreflightReport* report) {
+  // No launcher: the settings load, the check and the patch-info step of the launcher's own run
+  // name this nominal one in their records, and read the settings from the text given.
+  StartDryRun(kStateLauncherPath);
+  ServeSettingsText(request.settings, request.size);
+  if (request.settings != nullptr) {
+    InstallerSettings settings;
+    report->settingsLoaded = LoadInstallerSettings(&report->location, &settings);
+    TakeRecords(&report->settingsRecords);
+    ReadSettings(DryRunJournal().count, report);
+    if (report->settingsLoaded) {
+      report->checked = 1;
+      int before = DryRunJournal().count;
+      report->installed = CheckInstalled(
+          report->location.directory.text, report->location.name.text, settings.checkKey.text,
+          settings.checkValueName.text, settings.expectedValue.text, settings.patchId.text);
+      TakeRecords(&report->checkRecords);
+      int check = FindKeyOpen(before, DryRunJournal().count, nullptr);
+      if (check >= 0 && EventAt(check).lookup == Lookup::kUnknown) {
+        report->checkKey = Lookup::kUnknown;
+        report->checkReason = EventAt(check).reason;
+      }
+      ReadPatchInfo(DryRunJournal().count, -1, report);
+    }
+  } else {
+    report->settingsFile = Lookup::kUnknown;
+    CopyText(&report->settingsReason, request.reason);
+  }
+  ServeSettingsText(nullptr, 0);
+  CopyText(&report->settingsPath, request.settingsFile);
+  if (strcmp(request.settingsFile, "-") != 0) {
+    CopyText(&report->settingsHostPath, request.settingsFile);
+  }
+  ReadRebootMarkers(report);
+  ListUnknowns(report);
+}
+
+int DecideStateStatus(const PreflightReport& report) {
+  if (!report.settingsLoaded) {
+    return report.settingsFile == Lookup::kUnknown ? kPreflightCannotTell : kStateSettingsBroken;
+  }
+  if (report.checkKey == Lookup::kUnknown) return kPreflightCannotTell;
+  return report.installed ? kStateInstalled : kStateNotInstalled;
+}
+
+Lookup PatchIdRecordedOnHost(const PreflightReport& report, const char** reason) {
+  *reason = nullptr;
+  if (!report.settingsLoaded) {
+    *reason = "the settings did not load";
+  } else if (report.patchInfoKeys == Lookup::kUnknown) {
+    *reason = report.patchInfoKeysReason.text;
+  } else if (report.patchInfo == PatchInfoLocation::kUnused) {
+    *reason = "not used: ProgramPath is not in the registry";
+  } else if (report.patchIdRecord == PatchIdRecord::kUnknown) {
+    *reason = report.patchIdReason.text;
+  }
+  return *reason != nullptr                             ? Lookup::kUnknown
+         : report.patchIdRecord == PatchIdRecord::kHeld ? Lookup::kFound
+                                                        : Lookup::kAbsent;
 }
 
 int PatchIdRecorded(const PreflightReport& report) {
@@ -325,6 +424,9 @@ Lookup RebootPending(const PreflightReport& report) {
 }
 
 int DecidePreflightStatus(const PreflightReport& report) {
+  // Whoever can change the bundle decides what would run as administrator, whatever it would do.
+  if (report.staging.findingCount > 0) return kPreflightUnsafe;
+  if (report.staging.unknownCount > 0) return kPreflightCannotTell;
   if (!report.ran) return kPreflightCannotRun;
   if (!report.settingsLoaded) {
     return report.settingsFile == Lookup::kUnknown ? kPreflightCannotTell : kPreflightCannotRun;

@@ -19,6 +19,8 @@ const char* VerdictOf(int status) {
       return "already installed";
     case kPreflightRebootPending:
       return "reboot pending";
+    case kPreflightUnsafe:
+      return "unsafe";
     case kPreflightCannotTell:
       return "cannot tell";
   }
@@ -65,6 +67,9 @@ const char* NextStepOf(const PreflightReport& report, int status) {
                    "id.";
     case kPreflightRebootPending:
       return "reboot this host first, then run the preflight again.";
+    case kPreflightUnsafe:
+      return "someone other than an administrator can change what would run as administrator; "
+             "do not run the launcher before what the staging lines name is mended.";
     case kPreflightCannotTell:
       return "the preflight cannot tell; run it as an administrator or root. It could not read "
              "what the lines marked unknown name.";
@@ -172,6 +177,14 @@ void PrintMeasured(const ReportOutput& out, const char* item, const char* text, 
                fits ? "" : ", too long", text);
 }
 
+// The launcher's version at the end of its line, when it carries one.
+void PrintVersion(const PreflightReport& report, const ReportOutput& out) {
+  if (report.launcherVersion.text[0] != '\0') {
+    PutFormatted(out, ", version %s", report.launcherVersion.text);
+  }
+  PutText(out, "\n");
+}
+
 void PrintLauncherText(const PreflightReport& report, const ReportOutput& out) {
   switch (report.place) {
     case LauncherPlace::kInDrive:
@@ -181,16 +194,18 @@ void PrintLauncherText(const PreflightReport& report, const ReportOutput& out) {
                      "most 259 characters\n",
                      report.runsFrom.text);
       } else {
-        PutFormatted(out, "launcher: %s%s\n", report.location.directory.text,
+        PutFormatted(out, "launcher: %s%s", report.location.directory.text,
                      report.location.name.text);
+        PrintVersion(report, out);
       }
       return;
     case LauncherPlace::kOutsideDrives:
       PutFormatted(out,
                    "launcher: runs from %s, in no drive folder of the prefix %s "
                    "(HOTFIX_LAUNCHER_PREFIX): it would say so on standard error, exit with 255 "
-                   "and change nothing\n",
+                   "and change nothing",
                    report.runsFrom.text, DrivesPrefix());
+      PrintVersion(report, out);
       return;
     case LauncherPlace::kMissing:
       break;
@@ -290,6 +305,42 @@ void PrintLogText(const ReportOutput& out, const char* item, const char* path, i
   }
 }
 
+// The staging's verdict: unsafe with any finding, else unknown with any item not read.
+const char* StagingVerdict(const StagingReport& staging) {
+  return staging.findingCount > 0 ? "unsafe" : staging.unknownCount > 0 ? "unknown" : "safe";
+}
+
+// A staging item by its platform path, with its host path beside it where that differs.
+void PrintStagingItem(const ReportOutput& out, const char* path, const char* hostPath) {
+  if (path[0] == '\0') {
+    PutFormatted(out, "  %s", hostPath);
+  } else if (strcmp(path, hostPath) == 0 || hostPath[0] == '\0') {
+    PutFormatted(out, "  %s", path);
+  } else {
+    PutFormatted(out, "  %s (%s)", path, hostPath);
+  }
+}
+
+void PrintStagingText(const PreflightReport& report, const ReportOutput& out) {
+  const StagingReport& staging = report.staging;
+  PutFormatted(out, "staging: %s", StagingVerdict(staging));
+  if (staging.findingCount > 0) {
+    PutFormatted(out, ": %d finding%s", staging.findingCount, staging.findingCount == 1 ? "" : "s");
+  }
+  PutFormatted(out, " (%d files", staging.files);
+  if (report.sums != nullptr) PutFormatted(out, ", sums file %s", report.sums->shown.text);
+  PutText(out, ")\n");
+  for (int i = 0; i < staging.findingCount && i < kMostStagingFindings; ++i) {
+    const StagingFinding& finding = staging.findings[i];
+    PrintStagingItem(out, finding.path.text, finding.hostPath.text);
+    PutFormatted(out, ": %s%s%s\n", finding.who.text, finding.who.text[0] != '\0' ? " " : "",
+                 finding.how.text);
+  }
+  if (staging.findingCount > kMostStagingFindings) {
+    PutFormatted(out, "  and %d more findings\n", staging.findingCount - kMostStagingFindings);
+  }
+}
+
 // ---- JSON
 
 void WriteRecords(JsonWriter* json, const RecordList& list) {
@@ -326,6 +377,11 @@ void WriteFinding(JsonWriter* json, const char* key, const char* value, const ch
   WriteJsonText(json, reasonKey, reason);
 }
 
+// A text that is empty when there is none is null in JSON.
+void WriteOptionalText(JsonWriter* json, const char* key, const char* text) {
+  WriteJsonText(json, key, text[0] != '\0' ? text : nullptr);
+}
+
 void WriteLauncherJson(JsonWriter* json, const PreflightReport& report) {
   OpenJsonObject(json, "launcher");
   bool ran = report.ran != 0;
@@ -334,6 +390,7 @@ void WriteLauncherJson(JsonWriter* json, const PreflightReport& report) {
   WriteHostPath(json, report.launcherHostPath);
   WriteJsonText(json, "runs_from", report.runsFrom.text);
   WriteJsonBool(json, "runs_in_drive_folder", ran);
+  WriteOptionalText(json, "version", report.launcherVersion.text);
   CloseJsonObject(json);
 }
 
@@ -485,7 +542,186 @@ void WriteRebootJson(JsonWriter* json, const PreflightReport& report) {
   CloseJsonObject(json);
 }
 
+void WriteStagingJson(JsonWriter* json, const PreflightReport& report) {
+  const StagingReport& staging = report.staging;
+  OpenJsonObject(json, "staging");
+  WriteJsonText(json, "verdict", StagingVerdict(staging));
+  WriteJsonText(json, "sums_file", report.sums != nullptr ? report.sums->shown.text : nullptr);
+  WriteJsonNumber(json, "files", staging.files);
+  OpenJsonArray(json, "findings");
+  for (int i = 0; i < staging.findingCount && i < kMostStagingFindings; ++i) {
+    const StagingFinding& finding = staging.findings[i];
+    OpenJsonObject(json, nullptr);
+    WriteOptionalText(json, "path", finding.path.text);
+    WriteOptionalText(json, "host_path", finding.hostPath.text);
+    WriteOptionalText(json, "who", finding.who.text);
+    WriteJsonText(json, "how", finding.how.text);
+    CloseJsonObject(json);
+  }
+  CloseJsonArray(json);
+  int more = staging.findingCount - kMostStagingFindings;
+  WriteJsonNumber(json, "more_findings", more > 0 ? more : 0);
+  OpenJsonArray(json, "unknown");
+  for (int i = 0; i < staging.unknownCount && i < kMostStagingUnknowns; ++i) {
+    const StagingUnknown& unknown = staging.unknowns[i];
+    OpenJsonObject(json, nullptr);
+    WriteOptionalText(json, "path", unknown.path.text);
+    WriteOptionalText(json, "host_path", unknown.hostPath.text);
+    WriteJsonText(json, "reason", unknown.reason.text);
+    CloseJsonObject(json);
+  }
+  CloseJsonArray(json);
+  more = staging.unknownCount - kMostStagingUnknowns;
+  WriteJsonNumber(json, "more_unknown", more > 0 ? more : 0);
+  CloseJsonObject(json);
+}
+
+void WriteUnknownsJson(JsonWriter* json, const PreflightReport& report) {
+  OpenJsonArray(json, "unknown");
+  for (int i = 0; i < report.unknownCount; ++i) {
+    OpenJsonObject(json, nullptr);
+    WriteJsonText(json, "item", report.unknowns[i].item);
+    WriteJsonText(json, "reason", report.unknowns[i].reason);
+    CloseJsonObject(json);
+  }
+  CloseJsonArray(json);
+}
+
+void PrintRebootText(const PreflightReport& report, const ReportOutput& out) {
+  PutFormatted(out,
+               "reboot pending: %s (RebootPending key: %s, RebootRequired key: %s, "
+               "PendingFileRenameOperations: %s)\n",
+               LookupName(RebootPending(report)), LookupName(report.cbsRebootPending),
+               LookupName(report.updateRebootRequired), LookupName(report.renamesPending));
+}
+
+void PrintUnknownsText(const PreflightReport& report, const ReportOutput& out) {
+  for (int i = 0; i < report.unknownCount; ++i) {
+    PutFormatted(out, "unknown: %s (%s)\n", report.unknowns[i].item, report.unknowns[i].reason);
+  }
+}
+
+// ---- a host's state
+
+// Whether the hotfix is installed: kUnknown, with `reason`, when the settings did not load or the
+// check's key could not be read.
+Lookup InstalledOnHost(const PreflightReport& report, const char** reason) {
+  *reason = !report.settingsLoaded                ? "the settings did not load"
+            : report.checkKey == Lookup::kUnknown ? report.checkReason.text
+                                                  : nullptr;
+  return *reason != nullptr ? Lookup::kUnknown
+         : report.installed ? Lookup::kFound
+                            : Lookup::kAbsent;
+}
+
+// The first reason a reboot marker could not be read, when none is known to be set.
+const char* RebootReason(const PreflightReport& report) {
+  if (RebootPending(report) != Lookup::kUnknown) return nullptr;
+  const Lookup markers[] = {report.cbsRebootPending, report.updateRebootRequired,
+                            report.renamesPending};
+  const DryReason* reasons[] = {&report.cbsReason, &report.updateReason, &report.renamesReason};
+  for (int i = 0; i < 3; ++i) {
+    if (markers[i] == Lookup::kUnknown) return reasons[i]->text;
+  }
+  return nullptr;
+}
+
+const char* StateVerdictOf(int status) {
+  switch (status) {
+    case kStateNotInstalled:
+      return "not installed";
+    case kStateInstalled:
+      return "installed";
+    case kPreflightCannotTell:
+      return "cannot tell";
+  }
+  return "settings broken";
+}
+
+const char* StateNextStepOf(const PreflightReport& report, int status) {
+  const char* reason = nullptr;
+  switch (status) {
+    case kStateNotInstalled:
+      return "the hotfix is not installed on this host.";
+    case kStateInstalled:
+      switch (PatchIdRecordedOnHost(report, &reason)) {
+        case Lookup::kFound:
+          return "the hotfix is installed, and the patch-info file holds its id.";
+        case Lookup::kAbsent:
+          return "the hotfix is installed, but the patch-info file lacks its id.";
+        case Lookup::kUnknown:
+          break;
+      }
+      return "the hotfix is installed; whether its id is recorded is not known (see above).";
+    case kPreflightCannotTell:
+      return "whether the hotfix is installed cannot be told; run it as an administrator or "
+             "root. It could not read what the lines marked unknown name.";
+  }
+  return "mend the settings: a required setting is missing or too long.";
+}
+
+// A state item: "yes", "no", or "unknown (<reason>)" (recorded's "not used" is such a reason).
+void PrintStateItem(const ReportOutput& out, const char* item, Lookup lookup, const char* reason) {
+  if (lookup == Lookup::kUnknown) {
+    PutFormatted(out, "%s: unknown (%s)\n", item, reason != nullptr ? reason : "");
+  } else {
+    PutFormatted(out, "%s: %s\n", item, LookupName(lookup));
+  }
+}
+
+// A state item in JSON: true, false, or null with "<key>_reason".
+void WriteStateItem(JsonWriter* json, const char* key, Lookup lookup, const char* reason) {
+  if (lookup == Lookup::kUnknown) {
+    WriteFinding(json, key, nullptr, reason);
+  } else {
+    WriteMarker(json, key, lookup, DryReason());
+  }
+}
+
 }  // namespace
+
+void PrintStateTextReport(const PreflightReport& report, int status, const ReportOutput& out) {
+  PrintSettingsText(report, out);
+  const char* installedReason = nullptr;
+  const char* recordedReason = nullptr;
+  Lookup installed = InstalledOnHost(report, &installedReason);
+  Lookup recorded = PatchIdRecordedOnHost(report, &recordedReason);
+  PrintStateItem(out, "installed", installed, installedReason);
+  PrintRecords(report.checkRecords, out);
+  PrintStateItem(out, "recorded", recorded, recordedReason);
+  if (report.settingsLoaded) PrintPatchInfoText(report, out);
+  PrintRebootText(report, out);
+  PrintUnknownsText(report, out);
+  PutFormatted(out, "status %d (%s): %s\n", status, StateVerdictOf(status),
+               StateNextStepOf(report, status));
+}
+
+void PrintStateJsonReport(const PreflightReport& report, int status, const ReportOutput& out) {
+  JsonWriter json;
+  StartJson(&json, out);
+  OpenJsonObject(&json, nullptr);
+  WriteJsonNumber(&json, "status", status);
+  WriteJsonText(&json, "verdict", StateVerdictOf(status));
+  WriteJsonText(
+      &json, "patch_id",
+      report.settingRead[kPatchIdSetting] ? report.settingValues[kPatchIdSetting].text : nullptr);
+  WriteSettingsJson(&json, report);
+  OpenJsonObject(&json, "state");
+  const char* installedReason = nullptr;
+  const char* recordedReason = nullptr;
+  Lookup installed = InstalledOnHost(report, &installedReason);
+  Lookup recorded = PatchIdRecordedOnHost(report, &recordedReason);
+  WriteStateItem(&json, "installed", installed, installedReason);
+  WriteStateItem(&json, "recorded", recorded, recordedReason);
+  WriteStateItem(&json, "reboot_pending", RebootPending(report), RebootReason(report));
+  CloseJsonObject(&json);
+  WriteCheckJson(&json, report);
+  WritePatchInfoJson(&json, report);
+  WriteRebootJson(&json, report);
+  WriteUnknownsJson(&json, report);
+  CloseJsonObject(&json);
+  EndJson(&json);
+}
 
 void PrintTextReport(const PreflightReport& report, int status, const ReportOutput& out) {
   PrintLauncherText(report, out);
@@ -496,11 +732,7 @@ void PrintTextReport(const PreflightReport& report, int status, const ReportOutp
                report.runLogReason);
   PrintLogText(out, "installer log", kInstallerLogPath, report.installerLogProbed,
                report.installerLogAccess, report.installerLogReason);
-  PutFormatted(out,
-               "reboot pending: %s (RebootPending key: %s, RebootRequired key: %s, "
-               "PendingFileRenameOperations: %s)\n",
-               LookupName(RebootPending(report)), LookupName(report.cbsRebootPending),
-               LookupName(report.updateRebootRequired), LookupName(report.renamesPending));
+  PrintRebootText(report, out);
   PutFormatted(out, "installation in progress: %s\n", InstallationName(report.installation));
   if (report.freeSpaceKnown) {
     char digits[24];
@@ -510,13 +742,11 @@ void PrintTextReport(const PreflightReport& report, int status, const ReportOutp
   } else {
     PutText(out, "free space: not known\n");
   }
+  PrintStagingText(report, out);
   PutFormatted(out, "records the launcher would write up to its check, in order: %d\n",
                report.runRecords.count);
   PrintRecords(report.runRecords, out);
-  for (int i = 0; i < report.unknownCount; ++i) {
-    PutFormatted(out, "unknown: %s (%s)\n", report.unknowns[i].item,
-                 report.unknowns[i].reason->text);
-  }
+  PrintUnknownsText(report, out);
   PutFormatted(out, "status %d (%s): %s\n", status, VerdictOf(status), NextStepOf(report, status));
 }
 
@@ -547,14 +777,8 @@ void PrintJsonReport(const PreflightReport& report, int status, const ReportOutp
   } else {
     WriteJsonText(&json, "free_space_bytes", nullptr);
   }
-  OpenJsonArray(&json, "unknown");
-  for (int i = 0; i < report.unknownCount; ++i) {
-    OpenJsonObject(&json, nullptr);
-    WriteJsonText(&json, "item", report.unknowns[i].item);
-    WriteJsonText(&json, "reason", report.unknowns[i].reason->text);
-    CloseJsonObject(&json);
-  }
-  CloseJsonArray(&json);
+  WriteUnknownsJson(&json, report);
+  WriteStagingJson(&json, report);
   CloseJsonObject(&json);
   EndJson(&json);
 }

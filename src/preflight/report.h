@@ -9,3 +9,8 @@
 void PrintTextReport(const PreflightReport& report, int status, const ReportOutput& out);
 /// Prints every finding as one JSON object in UTF-8, with the keys the README lists.
 void PrintJsonReport(const PreflightReport& report, int status, const ReportOutput& out);
+/// Prints a host's state (--state) as lines: the settings, whether the hotfix is installed and
+/// recorded, whether a reboot is pending, the status and what it means.
+void PrintStateTextReport(const PreflightReport& report, int status, const ReportOutput& out);
+/// Prints a host's state as one JSON object, with the bundle report's parts for what it shares.
+void PrintStateJsonReport(const PreflightReport& report, int status, const ReportOutput& out);

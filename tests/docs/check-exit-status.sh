@@ -2,7 +2,9 @@
 # Fails, naming the value, when docs/exit-status.md has no row for a status that the launcher or the
 # preflight returns by itself. The launcher's are the numbers and constants its run returns, and the
 # wait's kStillActive; each row must also give the Linux status, the low 8 bits. The preflight's are
-# its kPreflight* constants. A row is a table line whose first cell is the status in backticks.
+# its kPreflight* constants; those of --state, in a table of their own, its kState* constants and
+# the usage, output and cannot-tell statuses. A row is a table line whose first cell is the status
+# in backticks.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 page=docs/exit-status.md
@@ -33,14 +35,21 @@ done
 
 mapfile -t preflight < <(grep -o -E 'kPreflight[A-Za-z]+ = -?[0-9]+;' src/preflight/preflight.h |
   sed -E 's/.* = (-?[0-9]+);/\1/')
+# --state's own statuses: its kState* constants and the preflight's usage, output and cannot-tell.
+mapfile -t state < <(grep -o -E 'k(State[A-Za-z]+|Preflight(Usage|OutputFailed|CannotTell)) = -?[0-9]+;' \
+  src/preflight/preflight.h | sed -E 's/.* = (-?[0-9]+);/\1/')
 [ "${#launcher[@]}" -gt 2 ] || fail "too few launcher statuses read from the sources: ${launcher[*]}"
+[ "${#state[@]}" -gt 3 ] || fail "no kState constants read from src/preflight/preflight.h"
 [ "${#preflight[@]}" -gt 2 ] || fail "no kPreflight constants read from src/preflight/preflight.h"
 
 # The page's two halves: the launcher's up to the preflight's heading, the preflight's after it.
 heading='^## hotfix-preflight$'
 grep -q -E "$heading" "$page" || fail "$page: no heading '## hotfix-preflight'"
+state_heading='^### hotfix-preflight --state$'
+grep -q -E "$state_heading" "$page" || fail "$page: no heading '### hotfix-preflight --state'"
 launcher_half=$(sed -E "/$heading/,\$d" "$page")
-preflight_half=$(sed -n -E "/$heading/,\$p" "$page")
+preflight_half=$(sed -n -E "/$heading/,\$p" "$page" | sed -E "/$state_heading/,\$d")
+state_part=$(sed -n -E "/$state_heading/,\$p" "$page")
 
 rows() { grep -E "^\| \`$2\` \|" <<<"$1"; }
 for value in $(printf '%s\n' "${launcher[@]}" | sort -u); do
@@ -55,8 +64,12 @@ done
 for value in "${preflight[@]}"; do
   [ -n "$(rows "$preflight_half" "$value")" ] || fail "preflight status $value: no row in $page"
 done
+for value in "${state[@]}"; do
+  [ -n "$(rows "$state_part" "$value")" ] || fail "--state status $value: no row in $page"
+done
 
 echo "launcher statuses: $(printf '%s\n' "${launcher[@]}" | sort -u | tr '\n' ' ')"
 echo "preflight statuses: ${preflight[*]}"
+echo "--state statuses: ${state[*]}"
 echo "$problems problems"
 [ "$problems" -eq 0 ]

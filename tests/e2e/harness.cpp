@@ -87,13 +87,21 @@ void TakeCapture(FILE* capture, std::string* text) {
 }  // namespace
 
 int RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-               std::string* output, Streams streams, std::string* errors) {
+               std::string* output, Streams streams, std::string* errors,
+               const std::string* input) {
   // Output goes to a file rather than a pipe, so that a process the program leaves running with
   // its streams cannot hold up the wait.
   FILE* capture = output != nullptr ? tmpfile() : nullptr;
   FILE* errorCapture = errors != nullptr ? tmpfile() : nullptr;
-  if ((output != nullptr && capture == nullptr) || (errors != nullptr && errorCapture == nullptr)) {
+  FILE* inputFile = input != nullptr ? tmpfile() : nullptr;
+  if ((output != nullptr && capture == nullptr) || (errors != nullptr && errorCapture == nullptr) ||
+      (input != nullptr && inputFile == nullptr)) {
     return -1;
+  }
+  if (inputFile != nullptr) {
+    fwrite(input->data(), 1, input->size(), inputFile);
+    fflush(inputFile);
+    rewind(inputFile);
   }
   pid_t pid = fork();
   if (pid == 0) {
@@ -105,6 +113,7 @@ int RunProgram(const std::vector<std::string>& argv, const std::vector<std::stri
                                                 : open("/dev/null", O_WRONLY);
       dup2(out, 1);
       if (errorCapture != nullptr) dup2(fileno(errorCapture), 2);
+      if (inputFile != nullptr) dup2(fileno(inputFile), 0);
     }
     for (const std::string& setting : env) putenv(strdup(setting.c_str()));
     std::vector<char*> args;
@@ -117,6 +126,7 @@ int RunProgram(const std::vector<std::string>& argv, const std::vector<std::stri
   if (pid > 0) waitpid(pid, &status, 0);
   TakeCapture(capture, output);
   TakeCapture(errorCapture, errors);
+  if (inputFile != nullptr) fclose(inputFile);
   return status;
 }
 
@@ -210,12 +220,17 @@ namespace {
 class LinuxLeg : public Leg {
  public:
   LinuxLeg(const HarnessOptions& options, const fs::path& launcherFolder) : options_(options) {
+    // The prefix lies in a folder of its own, which rows may hand to another owner or mode.
     char pattern[] = "/tmp/hotfix-e2e-XXXXXX";
-    root_ = mkdtemp(pattern);
+    fs::path holder = mkdtemp(pattern);
+    fs::permissions(holder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec);
+    root_ = holder / "prefix";
     launcherFolder_ = launcherFolder;
     fs::create_directories(root_ / "drive_c");
+    fs::permissions(root_, fs::perms::owner_all);
   }
-  ~LinuxLeg() override { fs::remove_all(root_); }
+  ~LinuxLeg() override { fs::remove_all(root_.parent_path()); }
   bool IsWine() const override { return false; }
   // The launcher names its folder as a Windows path: "drive_x/a/b" below the root is "X:\a\b\".
   std::string LauncherDirectory() const override {
@@ -254,7 +269,8 @@ class LinuxLeg : public Leg {
     PreflightRun run;
     std::map<std::string, std::string> before = SnapshotFiles(root_);
     int status = RunProgram(argv, {"HOTFIX_LAUNCHER_PREFIX=" + root_.string()}, &run.output,
-                            call.fullOutput ? Streams::kFullOutput : Streams::kUsual, &run.errors);
+                            call.fullOutput ? Streams::kFullOutput : Streams::kUsual, &run.errors,
+                            call.input);
     run.changes = Differences(before, SnapshotFiles(root_));
     if (!copyForNobody.empty()) fs::remove(copyForNobody);
     // Valgrind's own notes ("--PID-- ...", such as the one for a system call it does not know)
@@ -349,7 +365,8 @@ class WineLeg : public Leg {
     if (call.fullOutput) {
       std::vector<std::string> argv = {"wine", program};
       argv.insert(argv.end(), call.args.begin(), call.args.end());
-      int status = RunProgram(argv, env_, &run.output, Streams::kFullOutput, &run.errors);
+      int status =
+          RunProgram(argv, env_, &run.output, Streams::kFullOutput, &run.errors, call.input);
       run.status = WIFEXITED(status) ? WEXITSTATUS(status) : kNoExitStatus;
       return run;
     }
@@ -359,7 +376,7 @@ class WineLeg : public Leg {
     fs::create_directories(saves);
     PlaceReporter(line);
     std::map<std::string, std::string> before = SnapshotFiles(root_);
-    run.status = Report(&run.output, WindowsPath(saves), &run.errors);
+    run.status = Report(&run.output, WindowsPath(saves), &run.errors, call.input);
     std::string registryBefore = ReadFile(saves / "before.reg");
     run.changes = Differences(before, SnapshotFiles(root_)) +
                   Differences(Lines(registryBefore), Lines(ReadFile(saves / "after.reg"))) +
@@ -404,10 +421,11 @@ class WineLeg : public Leg {
   // Runs the placed command line through the reporter (with `saves`, saving the registry around
   // it, its standard streams the command's) and returns the command's full exit status; *output
   // is what came before the reporter's own line.
-  int Report(std::string* output, const std::string& saves = "", std::string* errors = nullptr) {
+  int Report(std::string* output, const std::string& saves = "", std::string* errors = nullptr,
+             const std::string* input = nullptr) {
     std::vector<std::string> argv = {"wine", "C:\\hotfix\\run_and_report.exe"};
     if (!saves.empty()) argv.push_back(saves);
-    RunProgram(argv, env_, output, Streams::kUsual, errors);
+    RunProgram(argv, env_, output, Streams::kUsual, errors, input);
     std::smatch match;
     if (!std::regex_search(*output, match, std::regex(R"(exit=(-?\d+)\r?\n?$)"))) {
       ADD_FAILURE() << "no exit status reported: " << *output;
@@ -426,6 +444,9 @@ class WineLeg : public Leg {
 }  // namespace
 
 std::unique_ptr<Leg> MakeLeg(const HarnessOptions& options, const fs::path& launcherFolder) {
+  // Bundles are laid out as a rollout stages them, writable by their owner alone, whatever umask
+  // the test run started with: the preflight's staging check calls anything else unsafe.
+  umask(022);
   if (options.leg == "linux") return std::make_unique<LinuxLeg>(options, launcherFolder);
   if (options.leg == "wine" || options.leg == "wow64") {
     return std::make_unique<WineLeg>(options, false);

@@ -34,10 +34,11 @@ enum class Streams { kUsual, kClosed, kFullOutput };
 
 /// Runs a program with environment additions and waits for it alone (not for processes it left
 /// running); returns its wait status. Its standard output goes to *output when asked, else
-/// nowhere, and its standard error to *errors when asked, unless `streams` says otherwise.
+/// nowhere, and its standard error to *errors when asked, unless `streams` says otherwise; its
+/// standard input reads *input when given.
 int RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                std::string* output = nullptr, Streams streams = Streams::kUsual,
-               std::string* errors = nullptr);
+               std::string* errors = nullptr, const std::string* input = nullptr);
 
 /// Turns a run-log template into a pattern: "\n" is stored as CR LF, {T} is any time stamp, {DIR}
 /// the launcher directory, {MSG} an optional record of a system message (its own CR LF included).
@@ -61,9 +62,10 @@ inline constexpr int kNoExitStatus = -1000;
 /// How the preflight is run.
 struct PreflightCall {
   std::vector<std::string> args;
-  bool besideLauncher = false;  // a copy in the launcher's folder, else one outside it
-  bool fullOutput = false;      // its standard output cannot be written
-  bool asNobody = false;        // Linux: it runs as the user nobody
+  bool besideLauncher = false;         // a copy in the launcher's folder, else one outside it
+  bool fullOutput = false;             // its standard output cannot be written
+  bool asNobody = false;               // Linux: it runs as the user nobody
+  const std::string* input = nullptr;  // what its standard input reads, when given
 };
 
 /// A preflight's run: its exit status and outputs, and what it changed, which must be nothing.
@@ -102,6 +104,7 @@ class Leg {
   /// Runs the launcher in its folder (placed there first when it is not); returns its exit status
   /// (the low 8 bits on Linux, the full 32 on Windows), or kNoExitStatus.
   virtual int Run(const LaunchRequest& request) = 0;
+  /// The root that holds the drives; on Linux it lies in a folder of its own, the test's.
   const fs::path& Root() const { return root_; }
   fs::path LauncherFolder() const { return root_ / launcherFolder_; }
 

@@ -45,14 +45,15 @@ if [ "${1:-}" = --in-root ]; then
   quiet_dpkg -i "$deb" >/dev/null
   [ "$(hotfix-preflight --version)" = "hotfix-preflight $version" ] ||
     fail "hotfix-preflight on PATH says $(hotfix-preflight --version)"
-  depends=", $(dpkg-query -W -f='${Depends}' hotfix-launcher)"
+  depends=", $(dpkg-query -W -f='${Depends}' hotfix-launcher),"
   for program in $(dpkg -L hotfix-launcher | grep '^/usr/lib/hotfix-launcher/.*[^/]$'); do
     [ -f "$program" ] && [ -x "$program" ] || continue
     ! ldd "$program" | grep 'not found' || fail "$program lacks a library"
     for library in $(ldd "$program" | awk '$2 == "=>" { print $3 }'); do
       owner=$(dpkg -S "$library" 2>/dev/null || dpkg -S "$(readlink -f "$library")") ||
         fail "no package owns $library"
-      [[ "$depends" == *", ${owner%%:*} "* ]] || fail "$program loads $library of ${owner%%:*}," \
+      # A package named with a version ("libc6 (>= 2.34)") or without one ("libnettle8").
+      [[ "$depends" == *", ${owner%%:*}"[\ ,]* ]] || fail "$program loads $library of ${owner%%:*}," \
         "which Depends ($depends) does not name"
     done
   done

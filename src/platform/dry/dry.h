@@ -6,16 +6,18 @@
 // The settings file and the registry are read for real, and what the run met is kept in a journal.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "common/fixed_text.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 
 inline constexpr int kMostDryEvents = 48;
 inline constexpr int kDryPathCapacity = 1024;
 
-using DryReason = FixedText<300>;
+using DryReason = ErrorText;
 
 /// What a look-up met: the file or key is there, it is not, or it could not be looked at (access
 /// denied, an I/O error), which says nothing about whether it is there.
@@ -78,3 +80,7 @@ struct DryJournal {
 void StartDryRun(const char* launcherPath);
 /// What the run met so far.
 const DryJournal& DryRunJournal();
+/// From now on the run's settings reads look their keys up in `text` (`size` bytes of a profile
+/// file, turned into its text in place as the profile reader turns a file) with the profile
+/// reader's own parser, instead of in the file they name; nullptr reads the files again.
+void ServeSettingsText(unsigned char* text, size_t size);

@@ -22,5 +22,3 @@ void NoteFileOpen(const char* path, TextFileMode mode, FileAccess access, const 
 /// Whether the run has emptied the file at `path` (opened it to create or empty it): what the
 /// installer would write there is not known, so a read of it reads nothing.
 bool RunEmptied(const char* path);
-/// Fills `reason` with the system's text for a last-error code and the code.
-void DescribeError(uint32_t code, DryReason* reason);

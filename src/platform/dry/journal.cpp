@@ -2,7 +2,6 @@
 // path the preflight chose, the settings and registry reads noted as the platform makes them, and
 // an installer's start that is judged and then ends at once with exit code 0, so that the run goes
 // on to its installation check.
-#include <cstdio>
 #include <cstring>
 
 #include "platform/dry/dry_checks.h"
@@ -11,6 +10,7 @@
 #include "platform/module_path.h"
 #include "platform/process.h"
 #include "platform/profile.h"
+#include "platform/shared/profile_text.h"
 
 struct ChildProcess {
   int unused;
@@ -21,6 +21,9 @@ namespace {
 // The one run the preflight makes: a single thread, which reads the journal once the run is over.
 DryJournal journal;
 FixedText<kHostPathCapacity> launcherPath;
+// The settings text the reads are served from, when one is given.
+const unsigned char* servedText = nullptr;
+size_t servedSize = 0;
 
 DryEvent* NoteEvent(DryEventKind kind, const char* path) {
   if (journal.count == kMostDryEvents) return nullptr;
@@ -41,23 +44,9 @@ void StartDryRun(const char* path) {
 
 const DryJournal& DryRunJournal() { return journal; }
 
-void DescribeError(uint32_t code, DryReason* reason) {
-  char number[32];
-  snprintf(number, sizeof number, "error %lu", static_cast<unsigned long>(code));
-  char* text = nullptr;
-  int length = FormatSystemMessage(code, &text);
-  CopyText(reason, "");
-  if (length > 0) {
-    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n')) --length;
-    text[length] = '\0';
-    AppendText(reason, text);
-    AppendText(reason, " (");
-    AppendText(reason, number);
-    AppendText(reason, ")");
-    ReleaseSystemMessage(text);
-  } else {
-    AppendText(reason, number);
-  }
+void ServeSettingsText(unsigned char* text, size_t size) {
+  servedText = text;
+  servedSize = text != nullptr ? ToProfileText(text, size) : 0;
 }
 
 void NoteFileOpen(const char* path, TextFileMode mode, FileAccess access, const DryReason& reason) {
@@ -94,12 +83,14 @@ void ReadModulePath(char* buffer, int capacity) {
 
 int ReadProfileString(const char* section, const char* key, char* buffer, int capacity,
                       const char* path) {
-  int copied = ReadProfileFile(section, key, buffer, capacity, path);
+  bool served = servedText != nullptr;
+  int copied = served ? LookUpProfileText(servedText, servedSize, section, key, buffer, capacity)
+                      : ReadProfileFile(section, key, buffer, capacity, path);
   if (DryEvent* event = NoteEvent(DryEventKind::kSettingRead, path)) {
     CopyText(&event->key, key);
     CopyText(&event->value, buffer);
     // An empty value may be a missing key or a file that could not be read: only the file says.
-    event->lookup = copied > 0 ? Lookup::kFound : LookUpFileToRead(path, &event->reason);
+    event->lookup = copied > 0 || served ? Lookup::kFound : LookUpFileToRead(path, &event->reason);
   }
   return copied;
 }

@@ -7,14 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/codepage.h"  // AnsiOfUtf16, which this code page implements on Linux
+
 /// The code point a byte stands for.
 uint32_t UnicodeOfAnsi(unsigned char byte);
 /// The byte that stands for a code point, or '?' when code page 1252 has none.
 unsigned char AnsiOfUnicode(uint32_t codePoint);
-/// Converts `units` UTF-16LE code units at `from` to 1252 in `to`, one byte per unit as Windows'
-/// readers convert a UTF-16 file: a unit 1252 lacks, each half of a surrogate pair included,
-/// becomes '?'. `to` may be `from` or lie before it. Returns the bytes written, which is `units`.
-size_t AnsiOfUtf16(const unsigned char* from, size_t units, unsigned char* to);
 /// Converts 1252 text to UTF-8 in `out`; returns 1, or 0 when it would not fit.
 int Utf8OfAnsi(const char* text, char* out, size_t capacity);
 /// Converts UTF-8 text to 1252 in `out`; returns 1, or 0 when it is not valid UTF-8, holds a

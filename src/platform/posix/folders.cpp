@@ -7,50 +7,60 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <link.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/memory.h"
 #include "platform/posix/code_page_1252.h"
 #include "platform/posix/open_file.h"
 #include "platform/posix/paths.h"
+#include "platform/process.h"
 
 namespace {
 
 // The note's owner and type, and the descriptions that tell the two programs apart.
 constexpr char kNoteOwner[] = "hotfix-launcher";
 constexpr uint32_t kProgramNoteType = 1;
+constexpr uint32_t kVersionNoteType = 2;
 constexpr char kLauncherMark[] = "hotfix-launcher";
 
 size_t Aligned(size_t size) { return (size + 3) & ~size_t{3}; }
 
-// Whether the notes in `notes` hold the program note with the description `mark`.
-bool NotesHold(const unsigned char* notes, size_t size, const char* mark) {
+// Finds the program note of type `type` in `notes` and copies its description (NUL-terminated,
+// cut to capacity) into `description`.
+bool FindNote(const unsigned char* notes, size_t size, uint32_t type, char* description,
+              size_t capacity) {
   size_t at = 0;
   while (at + sizeof(ElfW(Nhdr)) <= size) {
     ElfW(Nhdr) note;
     memcpy(&note, notes + at, sizeof note);
     size_t name = at + sizeof note;
-    size_t description = name + Aligned(note.n_namesz);
-    at = description + Aligned(note.n_descsz);
+    size_t text = name + Aligned(note.n_namesz);
+    at = text + Aligned(note.n_descsz);
     if (at > size) break;
-    if (note.n_type == kProgramNoteType && note.n_namesz == sizeof kNoteOwner &&
-        memcmp(notes + name, kNoteOwner, sizeof kNoteOwner) == 0 &&
-        strnlen(reinterpret_cast<const char*>(notes + description), note.n_descsz) ==
-            strlen(mark) &&
-        memcmp(notes + description, mark, strlen(mark)) == 0) {
+    if (note.n_type == type && note.n_namesz == sizeof kNoteOwner &&
+        memcmp(notes + name, kNoteOwner, sizeof kNoteOwner) == 0) {
+      size_t length = strnlen(reinterpret_cast<const char*>(notes + text), note.n_descsz);
+      if (length >= capacity) length = capacity - 1;
+      memcpy(description, notes + text, length);
+      description[length] = '\0';
       return true;
     }
   }
   return false;
 }
 
-// Whether the ELF program open at `fd` carries the program note `mark` in a note segment.
-bool CarriesMark(int fd, const char* mark) {
+// Copies the description of the program note of type `type` that the ELF program open at `fd`
+// carries in a note segment.
+bool ReadNote(int fd, uint32_t type, char* description, size_t capacity) {
   ElfW(Ehdr) header;
   if (pread(fd, &header, sizeof header, 0) != sizeof header ||
       memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_phentsize != sizeof(ElfW(Phdr))) {
@@ -65,11 +75,17 @@ bool CarriesMark(int fd, const char* mark) {
     size_t size = segment.p_filesz;
     if (pread(fd, notes, size, static_cast<off_t>(segment.p_offset)) ==
             static_cast<ssize_t>(size) &&
-        NotesHold(notes, size, mark)) {
+        FindNote(notes, size, type, description, capacity)) {
       return true;
     }
   }
   return false;
+}
+
+// Whether the ELF program open at `fd` carries the program note `mark`.
+bool CarriesMark(int fd, const char* mark) {
+  char found[32];
+  return ReadNote(fd, kProgramNoteType, found, sizeof found) && strcmp(found, mark) == 0;
 }
 
 }  // namespace
@@ -144,6 +160,23 @@ LauncherPlace LocateLauncher(const char* folder, const char* name, char* moduleP
   return LauncherPlace::kInDrive;
 }
 
+int ReadProgramVersion(const char* folder, const char* name,
+                       FixedText<kProgramVersionCapacity>* version) {
+  CopyText(version, "");
+  char path[kMappedPathCapacity];
+  char mapped[kMappedPathCapacity];
+  if (!CopyBounded(path, sizeof path, folder) || !AppendBounded(path, sizeof path, name) ||
+      !MapPlatformPath(path, mapped, sizeof mapped)) {
+    return 0;
+  }
+  // The program the system would run: links followed, as its start follows them.
+  int fd = open(mapped, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  bool found = fd >= 0 && ReadNote(fd, kVersionNoteType, version->text, sizeof version->text);
+  if (fd >= 0) close(fd);
+  if (!found) CopyText(version, "");
+  return found;
+}
+
 int LocateHostPath(const char* path, char* hostPath, int capacity) {
   size_t room = static_cast<size_t>(capacity);
   CopyBounded(hostPath, room, "");
@@ -180,4 +213,70 @@ int ReadFreeSpace(const char* folder, uint64_t* bytes) {
   }
   *bytes = static_cast<uint64_t>(space.f_bavail) * space.f_frsize;
   return 1;
+}
+
+void ShowHostPath(const char* path, char* text, size_t capacity) {
+  if (capacity == 0 || AnsiOfUtf8(path, text, capacity)) return;
+  size_t out = 0;
+  for (const unsigned char* at = reinterpret_cast<const unsigned char*>(path);
+       *at != '\0' && out + 1 < capacity; ++at) {
+    if (*at < 0x80) {
+      text[out++] = static_cast<char>(*at);
+    } else if ((*at & 0xC0) != 0x80) {
+      text[out++] = '?';
+    }
+  }
+  text[out] = '\0';
+}
+
+HostFileRead ReadHostFile(const char* path, unsigned char** bytes, size_t* size, char* reason,
+                          size_t capacity) {
+  *bytes = nullptr;
+  *size = 0;
+  bool input = strcmp(path, "-") == 0;
+  int fd = input ? STDIN_FILENO : open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  struct stat status;
+  int failure = fd < 0 || fstat(fd, &status) != 0 ? errno : 0;
+  const char* wrong = nullptr;
+  if (failure == 0 && !input && !S_ISREG(status.st_mode)) wrong = "not a regular file";
+  // A buffer that grows as the bytes come, the standard input's included, up to the limit.
+  size_t room = 0;
+  while (failure == 0 && wrong == nullptr) {
+    if (*size == room) {
+      size_t grown = room == 0 ? 1 << 16 : 2 * room;
+      if (room > kMostReadFileBytes) break;
+      auto* larger = static_cast<unsigned char*>(ResizeBuffer(*bytes, room + 1, grown + 1));
+      if (larger == nullptr) {
+        failure = ENOMEM;
+        break;
+      }
+      *bytes = larger;
+      room = grown;
+    }
+    ssize_t got = read(fd, *bytes + *size, room - *size);
+    if (got == 0) break;
+    if (got > 0) *size += static_cast<size_t>(got);
+    if (got < 0 && errno == EAGAIN) {
+      // A standard input left non-blocking: wait for its bytes rather than spin.
+      pollfd ready = {fd, POLLIN, 0};
+      poll(&ready, 1, -1);
+    } else if (got < 0 && errno != EINTR) {
+      failure = errno;
+    }
+  }
+  char tooLarge[64];
+  snprintf(tooLarge, sizeof tooLarge, "larger than %zu bytes", kMostReadFileBytes);
+  if (wrong == nullptr && failure == 0 && *size > kMostReadFileBytes) wrong = tooLarge;
+  if (fd >= 0 && !input) close(fd);
+  if (failure == 0 && wrong == nullptr && *bytes != nullptr) return HostFileRead::kRead;
+  ReleaseBuffer(*bytes);
+  *bytes = nullptr;
+  if (wrong != nullptr) {
+    CopyBounded(reason, capacity, wrong);
+    return HostFileRead::kFailed;
+  }
+  ErrorText described;
+  DescribeError(static_cast<uint32_t>(failure), &described);
+  CopyBounded(reason, capacity, described.text);
+  return failure == EACCES || failure == EPERM ? HostFileRead::kDenied : HostFileRead::kFailed;
 }

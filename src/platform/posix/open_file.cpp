@@ -146,10 +146,7 @@ int OpenByWalk(int root, const char* below, int flags) {
       break;
     }
     target[targetLength] = '\0';
-    char rest[sizeof pending];
-    if (!CopyBounded(rest, sizeof rest, target) || !AppendBounded(rest, sizeof rest, "/") ||
-        !AppendBounded(rest, sizeof rest, pending + at) ||
-        !CopyBounded(pending, sizeof pending, rest)) {
+    if (!PutLinkTarget(target, pending, sizeof pending, at)) {
       errno = ENAMETOOLONG;
       break;
     }
@@ -194,6 +191,12 @@ int OpenOnce(const char* path, int flags) {
 }
 
 }  // namespace
+
+bool PutLinkTarget(const char* target, char* pending, size_t capacity, size_t at) {
+  char rest[2 * PATH_MAX];
+  return CopyBounded(rest, sizeof rest, target) && AppendBounded(rest, sizeof rest, "/") &&
+         AppendBounded(rest, sizeof rest, pending + at) && CopyBounded(pending, capacity, rest);
+}
 
 int OpenRegularFile(const char* path, int flags, struct stat* status) {
   // A file that is there is opened as it is; only a missing one is created, and then known to be

@@ -38,6 +38,11 @@ int ResolveInsidePrefix(const char* path, char* resolved, size_t capacity);
 /// close-on-exec descriptor of whatever is there, or -1 with errno set when nothing is.
 int OpenProgramFile(const char* applicationPath, struct stat* status = nullptr);
 
+/// Puts a link's `target` in the place of the path walked so far: `pending` (capacity bytes)
+/// becomes the target, a "/" and what was left to walk from `at` on. Returns false when that would
+/// not fit.
+bool PutLinkTarget(const char* target, char* pending, size_t capacity, size_t at);
+
 /// Closes the prefix's folder that every open resolves from (opened at the first open and kept),
 /// so that the next open looks the prefix up again: for a prefix made anew at the same path.
 void ForgetPrefixFolder();

@@ -22,3 +22,17 @@ int DecodeAnsiCharacter(const char* text, uint32_t* codePoint) {
   *codePoint = oneCharacter ? units[0] : kReplacementCharacter;
   return length;
 }
+
+size_t AnsiOfUtf16(const unsigned char* from, size_t units, unsigned char* to) {
+  for (size_t i = 0; i < units; ++i) {
+    wchar_t unit = static_cast<wchar_t>(from[2 * i] | from[2 * i + 1] << 8);
+    char bytes[4];
+    BOOL defaulted = FALSE;
+    int length = unit >= 0xD800 && unit <= 0xDFFF
+                     ? 0
+                     : WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, &unit, 1, bytes,
+                                           sizeof bytes, nullptr, &defaulted);
+    to[i] = length == 1 && !defaulted ? static_cast<unsigned char>(bytes[0]) : '?';
+  }
+  return units;
+}

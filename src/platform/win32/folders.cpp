@@ -5,7 +5,11 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
+
+#include "platform/memory.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -70,8 +74,10 @@ bool FindChild(const unsigned char* start, const VersionBlock& parent, const cha
   return false;
 }
 
-// Whether the version resource's string tables give InternalName `mark`.
-bool HoldsInternalName(const unsigned char* start, size_t size, const char* mark) {
+// Copies the string value `key` of the version resource's string tables as text (a character
+// outside ASCII becomes '?'), cut to capacity.
+bool FindVersionString(const unsigned char* start, size_t size, const char* key, char* text,
+                       size_t capacity) {
   VersionBlock root;
   VersionBlock strings;
   if (!ReadBlock(start, start, start + size, &root) ||
@@ -82,8 +88,13 @@ bool HoldsInternalName(const unsigned char* start, size_t size, const char* mark
   VersionBlock table;
   for (const unsigned char* at = strings.children; at < strings.end;) {
     if (!ReadBlock(start, at, strings.end, &table)) return false;
-    VersionBlock name;
-    if (FindChild(start, table, "InternalName", &name) && SameText(name.value, name.end, mark)) {
+    VersionBlock value;
+    if (FindChild(start, table, key, &value)) {
+      size_t length = 0;
+      for (const unsigned char* p = value.value; p + 1 < value.end && Word(p) != 0; p += 2) {
+        if (length + 1 < capacity) text[length++] = Word(p) < 0x80 ? static_cast<char>(*p) : '?';
+      }
+      text[length] = '\0';
       return true;
     }
     at = Aligned(start, table.end);
@@ -91,17 +102,25 @@ bool HoldsInternalName(const unsigned char* start, size_t size, const char* mark
   return false;
 }
 
-// Whether the program file at `path` carries the mark `mark`. Loaded as data, it runs nothing.
-bool CarriesMark(const char* path, const char* mark) {
+// Copies the string value `key` of the version resource of the program file at `path`. Loaded
+// as data, it runs nothing.
+bool ReadVersionString(const char* path, const char* key, char* text, size_t capacity) {
   HMODULE module = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
   if (module == nullptr) return false;
   HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(VS_VERSION_INFO), RT_VERSION);
   HGLOBAL loaded = found != nullptr ? LoadResource(module, found) : nullptr;
   const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
-  bool marked = data != nullptr && HoldsInternalName(static_cast<const unsigned char*>(data),
-                                                     SizeofResource(module, found), mark);
+  bool read =
+      data != nullptr && FindVersionString(static_cast<const unsigned char*>(data),
+                                           SizeofResource(module, found), key, text, capacity);
   FreeLibrary(module);
-  return marked;
+  return read;
+}
+
+// Whether the program file at `path` carries the mark `mark`: its InternalName.
+bool CarriesMark(const char* path, const char* mark) {
+  char name[32];
+  return ReadVersionString(path, "InternalName", name, sizeof name) && strcmp(name, mark) == 0;
 }
 
 }  // namespace
@@ -171,6 +190,18 @@ LauncherPlace LocateLauncher(const char* folder, const char* name, char* moduleP
   return LauncherPlace::kInDrive;
 }
 
+int ReadProgramVersion(const char* folder, const char* name,
+                       FixedText<kProgramVersionCapacity>* version) {
+  CopyText(version, "");
+  char path[MAX_PATH + 1];
+  if (!CopyBounded(path, sizeof path, folder) || !AppendBounded(path, sizeof path, name) ||
+      !ReadVersionString(path, "ProductVersion", version->text, sizeof version->text)) {
+    CopyText(version, "");
+    return 0;
+  }
+  return 1;
+}
+
 int LocateHostPath(const char* path, char* hostPath, int capacity) {
   if (CopyBounded(hostPath, static_cast<size_t>(capacity), path)) return 1;
   hostPath[0] = '\0';
@@ -182,4 +213,60 @@ int ReadFreeSpace(const char* folder, uint64_t* bytes) {
   if (!GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr)) return 0;
   *bytes = available.QuadPart;
   return 1;
+}
+
+void ShowHostPath(const char* path, char* text, size_t capacity) {
+  CopyBounded(text, capacity, path);
+}
+
+HostFileRead ReadHostFile(const char* path, unsigned char** bytes, size_t* size, char* reason,
+                          size_t capacity) {
+  *bytes = nullptr;
+  *size = 0;
+  bool input = strcmp(path, "-") == 0;
+  HANDLE file = input ? GetStdHandle(STD_INPUT_HANDLE)
+                      : CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD error = file == INVALID_HANDLE_VALUE || file == nullptr ? GetLastError() : 0;
+  const char* wrong = nullptr;
+  if (error == 0 && !input && GetFileType(file) != FILE_TYPE_DISK) wrong = "not a regular file";
+  // A buffer that grows as the bytes come, the standard input's included, up to the limit.
+  size_t room = 0;
+  while (error == 0 && wrong == nullptr) {
+    if (*size == room) {
+      if (room > kMostReadFileBytes) break;
+      size_t grown = room == 0 ? 1 << 16 : 2 * room;
+      auto* larger = static_cast<unsigned char*>(ResizeBuffer(*bytes, room + 1, grown + 1));
+      if (larger == nullptr) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+        break;
+      }
+      *bytes = larger;
+      room = grown;
+    }
+    DWORD got = 0;
+    if (!ReadFile(file, *bytes + *size, static_cast<DWORD>(room - *size), &got, nullptr)) {
+      // A pipe whose writer has closed it ends the standard input.
+      if (GetLastError() != ERROR_BROKEN_PIPE) error = GetLastError();
+      break;
+    }
+    if (got == 0) break;
+    *size += got;
+  }
+  char tooLarge[64];
+  snprintf(tooLarge, sizeof tooLarge, "larger than %lu bytes",
+           static_cast<unsigned long>(kMostReadFileBytes));
+  if (wrong == nullptr && error == 0 && *size > kMostReadFileBytes) wrong = tooLarge;
+  if (!input && file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (error == 0 && wrong == nullptr && *bytes != nullptr) return HostFileRead::kRead;
+  ReleaseBuffer(*bytes);
+  *bytes = nullptr;
+  if (wrong != nullptr) {
+    CopyBounded(reason, capacity, wrong);
+    return HostFileRead::kFailed;
+  }
+  ErrorText described;
+  DescribeError(error, &described);
+  CopyBounded(reason, capacity, described.text);
+  return error == ERROR_ACCESS_DENIED ? HostFileRead::kDenied : HostFileRead::kFailed;
 }
