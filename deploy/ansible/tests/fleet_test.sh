@@ -72,6 +72,9 @@ bundle no-ini '/quiet /mark'
 rm "$work/bundles/no-ini/KB5001234/Installer.ini"
 # The installer that finds another installation in progress once (1618, 82 on Linux), then works.
 bundle retry-once '/quiet /mark'
+# Controller modes that must not reach the host: a world-writable, set-uid installer.
+bundle open '/quiet /mark'
+chmod 4777 "$work/bundles/open/KB5001234/KB5001234.exe"
 printf '#!/bin/sh\nmarker="$HOTFIX_LAUNCHER_PREFIX/busy-once"\n[ -e "$marker" ] || { : > "$marker"; exit 82; }\nexec %s "$@"\n' \
   "$installer" > "$work/bundles/retry-once/KB5001234/KB5001234.exe"
 
@@ -112,6 +115,9 @@ fleet=(
   "fifo           hotfix_cases  ok             server   -        fifo"
   "link           hotfix_cases  fails-1603     server   -        link"
   "foreign-root   hotfix_cases  ok             server   -        foreign"
+  "under-nobody   hotfix_cases  ok             server   -        under-nobody"
+  "open-installer hotfix_cases  open           server   -        -"
+  "long-tail      hotfix_cases  ok             server   -        - hotfix_launcher_args=[$(printf 'x%.0s' $(seq 70))]"
   "no-mark        hotfix_cases  no-mark        server   -        -"
   "formula        hotfix_cases  formula        server   -        -"
   "installed      hotfix_cases  ok             patched  recorded -"
@@ -138,6 +144,11 @@ for group in hotfix_fleet hotfix_cases hotfix_canary hotfix_one; do
     read -r host in_group variant registry patchinfo has extra <<<"$row"
     [ "$in_group" = "$group" ] || continue
     prefix=$work/prefixes/$host
+    # The prefix in a folder that another account owns, which could swap it for one of its own.
+    if [ "$has" = under-nobody ]; then
+      mkdir -p "$prefix" && chown nobody "$prefix"
+      prefix=$prefix/prefix
+    fi
     mkdir -p "$prefix/drive_c/Qor/server"
     cp "$work/registry/$registry.reg" "$prefix/HKLM.reg"
     if [ "$patchinfo" = recorded ]; then
@@ -241,7 +252,7 @@ goon   0 ok-3           1 0 0 success           ~ preflight after: 2
 goon   0 ok-4           1 0 0 success           ~ preflight after: 2
 limit  0 ok-1           1 2 - already installed ~ installed and recorded
 cases  2 unreachable    1 - - unreachable       ~ 127.0.0.1
-cases  2 no-preflight   1 - - tool missing      ~ missing/hotfix-preflight is not there or not executable
+cases  2 no-preflight   1 - - tool missing      ~ missing/hotfix-preflight cannot run
 cases  2 killed         1 0 - interrupted       ~ Ansible killed it and the installer it ran
 cases  2 short-limit    1 - - failed            ~ Ansible kills the launcher's process group
 cases  2 retry-once     1 0 0 success           ~ (after 1 retry)
@@ -249,7 +260,10 @@ cases  2 busy           1 0 82 retry later      ~ 1618 (0x00000652) ERROR_INSTAL
 cases  2 reboot-after   1 0 0 success           ~ preflight after: 2
 cases  2 fifo           1 0 0 success           ~ QOR_Updates_InstallOS.log is a FIFO: not opened
 cases  2 link           1 0 67 failed           ~ QOR_Updates_InstallOS.log is a symbolic link: not opened
-cases  2 foreign-root   1 - - refused           ~ is owned by nobody (uid 65534), not root
+cases  2 foreign-root   1 4 - refused           ~ drive_c/hotfix: user nobody (65534) owns it
+cases  2 under-nobody   1 4 - refused           ~ prefixes/under-nobody: user nobody (65534) owns it
+cases  2 open-installer 1 0 0 success           ~ preflight after: 2
+cases  2 long-tail      1 1 - bundle broken     ~ Installer arguments are too long.
 cases  2 no-mark        1 0 0 failed            ~ exit status 0 (0x00000000): the installer ended with 0, but the check still fails (preflight after: 0)
 cases  2 formula        1 0 0 success           ~ preflight after: 2
 cases  2 installed      1 2 - already installed ~ installed and recorded
@@ -276,7 +290,7 @@ grep -qF '"failed: fails-1603 (failed), no-ini (bundle broken)"' "$work/results/
   fail "readme: retry.txt lists $(cat "$readme/retry.txt")"
 [ ! -s "$(echo "$work/results/goon/"*/retry.txt)" ] || fail "goon: hosts left to retry"
 [ "$(cat "$work/results/cases/"*/retry.txt)" = "$(printf '%s\n' unreachable no-preflight killed \
-  short-limit busy link foreign-root no-mark)" ] || fail "cases: retry.txt differs"
+  short-limit busy link foreign-root under-nobody long-tail no-mark)" ] || fail "cases: retry.txt differs"
 # A wave that fails whole stops the rollout whatever max_fail_percentage says.
 grep -qF '"stopped after wave 1 of 2: 1 of 1 hosts failed, the whole wave"' "$work/results/canary.out" ||
   fail "canary: no stop sentence"
@@ -312,11 +326,21 @@ for host in fails-1603 link; do
       fail "$host: kept run log differs"
   fi
 done
-for host in bad-ini ok-3 ok-4 foreign-root; do
+for host in bad-ini ok-3 ok-4; do
   diff -r "$work/prefixes-before/$host" "$work/prefixes-after-readme/$host" --exclude=hotfix >/dev/null ||
     fail "$host: changed, though never launched"
   [ ! -e "$work/prefixes-after-readme/$host/drive_c/hotfix/KB5001234" ] || fail "$host: a bundle was left"
 done
+for host in foreign-root under-nobody long-tail; do
+  diff -r "$work/prefixes-before/$host" "$work/prefixes/$host" --exclude=hotfix >/dev/null ||
+    fail "$host: changed, though never launched"
+done
+# Staged root's and writable by root alone, whatever the controller's modes (4777).
+staged=$work/prefixes/open-installer/drive_c/hotfix
+[ "$(cd "$staged" && stat -c '%n %a %U:%G' KB5001234 KB5001234/* KB5001234.SHA256SUMS)" = "$(printf '%s\n' \
+  'KB5001234 755 root:root' 'KB5001234/Installer.ini 644 root:root' \
+  'KB5001234/KB5001234.exe 755 root:root' 'KB5001234/setup 755 root:root' \
+  'KB5001234.SHA256SUMS 644 root:root')" ] || fail "open-installer: staged as $(ls -lR "$staged")"
 [ -z "$(ls "$work/prefixes-after-readme/bad-ini/drive_c/hotfix")" ] || fail "bad-ini: the dry run left its copy"
 [ "$(cat "$work/prefixes/unrecorded/drive_c/Qor/server/patchinfo")" = $'KB4000001\r\nKB5001234\r' ] ||
   fail "unrecorded: the patch-info file lacks KB5001234"
