@@ -11,9 +11,10 @@
 # bundle without Installer.ini and a results folder that cannot be made). It checks every host's
 # one summary line, wave and classification, summary.csv, the hosts not attempted, retry.txt, the
 # stop's sentence, the kept files byte for byte, hosts left untouched, the staged modes, an
-# installer killed at the async limit, that every Windows task file ran, and report.html in a real
-# browser (with a screenshot). Before that, the filter's and the results module's unit cases,
-# --syntax-check and ansible-lint --offline against the installed ansible.windows.
+# installer killed at the async limit, that every Windows task file ran, that the command
+# scripts/try-fleet.sh prints works from the folder it lays out (--syntax-check), and report.html
+# in a real browser (with a screenshot). Before that, the filter's and the results module's unit
+# cases, --syntax-check and ansible-lint --offline against the installed ansible.windows.
 #
 #   fleet_test.sh WORK_DIR LAUNCHER PREFLIGHT INSTALLER [WINDOWS_X64_BUILD]
 set -euo pipefail
@@ -103,13 +104,7 @@ printf '#!/bin/sh\nmarker="$HOTFIX_LAUNCHER_PREFIX/busy-once"\n[ -e "$marker" ] 
   "$installer" > "$work/bundles/retry-once/KB5001234/KB5001234.exe"
 
 # Registries: the example's, with the hotfix's value set, and with a pending reboot.
-cp "$examples/server.reg" "$work/registry/server.reg"
-{ cat "$examples/server.reg"
-  printf '\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ExampleHotfix]\r\n"Installed"=dword:00000001\r\n'
-} > "$work/registry/patched.reg"
-{ cat "$examples/server.reg"
-  printf '\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Component Based Servicing\\RebootPending]\r\n'
-} > "$work/registry/pending.reg"
+"$here/make_host.sh" registries "$work/registry"
 banner='1/2/2025 3:4:5 : *********************   QOR: New OS Patch  *****************************,   '
 
 # The fleets: host, group, bundle, registry, patch-info file (recorded: it holds the id), what
@@ -275,6 +270,13 @@ controller_checks() {
   echo "$status" > "$work/results/no-pywinrm.status"
   rollout no-ini hotfix_fleet 25% 10 --limit ok-1 -e "hotfix_bundle_src=$work/bundles/no-ini/KB5001234" \
     -e "hotfix_results_dir=$work/fleet.yml/results"
+  # scripts/try-fleet.sh lays out a fleet whose printed command finds its playbook, inventory and
+  # collections by the folder's ansible.cfg alone.
+  HOTFIX_LINUX_BUILD=$(dirname "$launcher") "$here/../../../scripts/try-fleet.sh" --linux 2 --windows 0 \
+    "$work/try-fleet" > "$work/results/try-fleet.out" &&
+    (cd "$work/try-fleet" && env -u ANSIBLE_COLLECTIONS_PATH -u ANSIBLE_ROLES_PATH \
+      ansible-playbook hotfix.launcher.rollout -e hotfix_serial=50% --syntax-check) \
+      >> "$work/results/try-fleet.out" 2>&1 || fail "try-fleet.sh: $(cat "$work/results/try-fleet.out")"
 }
 
 echo "== the rollouts $(elapsed)"

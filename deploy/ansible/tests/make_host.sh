@@ -2,6 +2,7 @@
 # Lays out simulated hosts of the rollout on this machine, for the fleet test (fleet_test.sh) and
 # scripts/try-fleet.sh:
 #
+#   make_host.sh registries DIR                            the example server's registries
 #   make_host.sh wine-base BASE                            a new 64-bit Wine prefix to copy
 #   make_host.sh linux PREFIX REGISTRY [ID...]             a Linux host: the launcher's prefix
 #   make_host.sh windows PREFIX BASE REGISTRY [ID...]      a Windows host: a copy of BASE, with a
@@ -10,11 +11,14 @@
 #
 # REGISTRY is HKEY_LOCAL_MACHINE as a .reg file in the form the Linux port reads (its HKLM.reg); a
 # Windows host imports it where the launcher, a 32-bit program, reads it (SOFTWARE\Wow6432Node).
+# "registries" writes three into DIR from examples/KB5001234/server.reg: server.reg as it is,
+# patched.reg with the example hotfix's value set, pending.reg with a reboot pending.
 # Each host's patch-info file, C:\Qor\server\patchinfo as the example server's registry places it,
 # holds the IDs, one a line. A Windows host's copy links the files Wine never rewrites to BASE's
 # (drive_c) and copies its registry files.
 set -euo pipefail
 export WINEDEBUG=-all
+example=$(dirname "$0")/../../../examples/KB5001234/server.reg
 
 patch_info() {
   mkdir -p "$1/drive_c/Qor/server"
@@ -22,6 +26,16 @@ patch_info() {
 }
 
 case ${1:-} in
+  registries)
+    mkdir -p "$2"
+    cp "$example" "$2/server.reg"
+    { cat "$example"
+      printf '\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ExampleHotfix]\r\n"Installed"=dword:00000001\r\n'
+    } > "$2/patched.reg"
+    { cat "$example"
+      printf '\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Component Based Servicing\\RebootPending]\r\n'
+    } > "$2/pending.reg"
+    ;;
   wine-base)
     rm -rf "$2"
     mkdir -p "$2"
@@ -60,7 +74,7 @@ case ${1:-} in
     done
     ;;
   *)
-    sed -n '2,9s/^# \{0,1\}//p' "$0" >&2
+    sed -n '2,10s/^# \{0,1\}//p' "$0" >&2
     exit 64
     ;;
 esac
