@@ -250,8 +250,12 @@ void PrintInstallText(const PreflightReport& report, const ReportOutput& out) {
     PutText(out, "check: not evaluated, the settings did not load\n");
     return;
   }
-  PrintMeasured(out, "installer", report.installerPath.text,
-                static_cast<int>(strlen(report.installerPath.text)), kLaunchFieldCapacity, true);
+  if (report.start != nullptr) {
+    PrintMeasured(out, "installer", report.installerPath.text,
+                  static_cast<int>(strlen(report.installerPath.text)), kLaunchFieldCapacity, true);
+  } else {
+    PutText(out, "installer: not known, the run stops before it starts the installer\n");
+  }
   PrintInstallerFileText(report, out);
   PrintMeasured(out, "arguments", report.arguments.text, report.argumentsLength,
                 kInstallerArgumentsCapacity, report.argumentsFit);
@@ -414,11 +418,17 @@ void WriteSettingsJson(JsonWriter* json, const PreflightReport& report) {
 
 void WriteInstallerJson(JsonWriter* json, const PreflightReport& report) {
   OpenJsonObject(json, "installer");
-  WriteJsonText(json, "path", report.installerPath.text);
+  // The run composes the installer's path as it starts it: a run that stops before has none.
+  bool reached = report.start != nullptr;
+  WriteJsonText(json, "path", reached ? report.installerPath.text : nullptr);
   WriteHostPath(json, report.installerHostPath);
-  WriteLength(json, "path_length", "path_limit",
-              static_cast<int>(strlen(report.installerPath.text)), kLaunchFieldCapacity);
-  bool starts = report.start != nullptr && report.installer == ProgramCheck::kStarts;
+  if (reached) {
+    WriteJsonNumber(json, "path_length", static_cast<long long>(strlen(report.installerPath.text)));
+  } else {
+    WriteJsonText(json, "path_length", nullptr);
+  }
+  WriteJsonNumber(json, "path_limit", kLaunchFieldCapacity - 1);
+  bool starts = reached && report.installer == ProgramCheck::kStarts;
   const char* notReached = "the run stops before it starts the installer";
   WriteFinding(json, "file", ProgramCheckName(report),
                report.start == nullptr ? notReached
@@ -702,9 +712,8 @@ void PrintStateJsonReport(const PreflightReport& report, int status, const Repor
   OpenJsonObject(&json, nullptr);
   WriteJsonNumber(&json, "status", status);
   WriteJsonText(&json, "verdict", StateVerdictOf(status));
-  WriteJsonText(
-      &json, "patch_id",
-      report.settingRead[kPatchIdSetting] ? report.settingValues[kPatchIdSetting].text : nullptr);
+  WriteJsonText(&json, "patch_id",
+                report.settingRead[kPatchIdKey] ? report.settingValues[kPatchIdKey].text : nullptr);
   WriteSettingsJson(&json, report);
   OpenJsonObject(&json, "state");
   const char* installedReason = nullptr;

@@ -242,6 +242,7 @@ class LinuxLeg : public Leg {
   void WriteRegistry(const std::string& lines, const std::string& systemLines) override {
     WriteFile(root_ / "HKLM.reg", "REGEDIT4\r\n\r\n" + lines + systemLines);
   }
+  fs::path HostFile(const std::string& hostPath) const override { return hostPath; }
   std::string LauncherFileName() const override { return "setup"; }
   std::string BundleArgument() const override { return LauncherFolder().string(); }
   void PlacePreflight(bool besideLauncher) override {
@@ -346,6 +347,12 @@ class WineLeg : public Leg {
         systemLines;
     WriteFile(root_ / "drive_c/hotfix/registry.reg", reg);
     RunProgram({RegLoader(), "reg", "import", "C:\\hotfix\\registry.reg"}, env_);
+  }
+  // "X:\rest" lies in the prefix's drive_x, each backslash a folder.
+  fs::path HostFile(const std::string& hostPath) const override {
+    std::string rest = hostPath.substr(std::min<size_t>(hostPath.size(), 3));
+    std::replace(rest.begin(), rest.end(), '\\', '/');
+    return root_ / (std::string("drive_") + static_cast<char>(tolower(hostPath[0]))) / rest;
   }
   std::string LauncherFileName() const override { return "setup.exe"; }
   std::string BundleArgument() const override { return "C:\\hotfix\\kb1"; }

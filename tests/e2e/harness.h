@@ -88,6 +88,8 @@ class Leg {
   /// HKEY_LOCAL_MACHINE\SOFTWARE), given after the REGEDIT4 header, then imports `systemLines` as
   /// they stand, in the registry's system view (the 64-bit one on a 64-bit Windows).
   virtual void WriteRegistry(const std::string& lines, const std::string& systemLines = "") = 0;
+  /// Where this machine finds a host path the preflight reports (on Windows, a Windows path).
+  virtual fs::path HostFile(const std::string& hostPath) const = 0;
   /// The launcher's file name in its folder: "setup" or "setup.exe".
   virtual std::string LauncherFileName() const = 0;
   /// The launcher's folder as the preflight is told it on the command line.

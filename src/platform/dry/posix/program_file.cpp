@@ -146,7 +146,7 @@ ProgramCheck CheckProgramFile(const char* applicationPath, uint32_t* error, DryR
     int failure = errno;
     DescribeError(static_cast<uint32_t>(failure), reason);
     *error = static_cast<uint32_t>(failure);
-    return ErrorLeavesUnknown(*error) ? ProgramCheck::kUnknown : ProgramCheck::kMissing;
+    return ErrorDecides(*error) ? ProgramCheck::kMissing : ProgramCheck::kUnknown;
   }
   *error = 0;
   ProgramCheck check = CheckOpened(program, status, error, reason);

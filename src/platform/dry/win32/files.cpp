@@ -11,9 +11,16 @@
 
 namespace {
 
+// The errors the launcher's open meets in the same way whoever runs it and whenever: no such file,
+// folder or drive, a name that is not one or is too long, not a folder on the way, too many links.
+constexpr DWORD kDecidingErrors[] = {
+    ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND,       ERROR_INVALID_NAME,
+    ERROR_BAD_PATHNAME,   ERROR_FILENAME_EXCED_RANGE, ERROR_INVALID_DRIVE,
+    ERROR_DIRECTORY,      ERROR_CANT_RESOLVE_FILENAME};
+
 FileAccess Failed(DWORD code, DryReason* reason) {
   DescribeError(code, reason);
-  return ErrorLeavesUnknown(code) ? FileAccess::kUnknown : FileAccess::kCannotOpen;
+  return ErrorDecides(code) ? FileAccess::kCannotOpen : FileAccess::kUnknown;
 }
 
 FileAccess Refused(const char* what, DryReason* reason) {
@@ -76,9 +83,11 @@ FileAccess ProbeForWriting(const char* path, DryReason* reason) {
 
 }  // namespace
 
-bool ErrorLeavesUnknown(uint32_t code) {
-  return code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION ||
-         code == ERROR_LOCK_VIOLATION || code == ERROR_NOT_READY || code == ERROR_IO_DEVICE;
+bool ErrorDecides(uint32_t code) {
+  for (DWORD deciding : kDecidingErrors) {
+    if (code == deciding) return true;
+  }
+  return false;
 }
 
 Lookup LookUpFileToRead(const char* path, DryReason* reason) {
@@ -91,7 +100,7 @@ Lookup LookUpFileToRead(const char* path, DryReason* reason) {
   }
   DWORD code = GetLastError();
   DescribeError(code, reason);
-  return ErrorLeavesUnknown(code) ? Lookup::kUnknown : Lookup::kAbsent;
+  return ErrorDecides(code) ? Lookup::kAbsent : Lookup::kUnknown;
 }
 
 TextFile* OpenTextFile(const char* path, TextFileMode mode) {
