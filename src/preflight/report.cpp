@@ -34,14 +34,27 @@ bool IdUnrecordable(const PreflightReport& report) {
          report.patchInfoAccess == FileAccess::kCannotOpen;
 }
 
+// Whether the patch-info file would open could not be told (such as a file another program holds
+// open without sharing it): the launcher may or may not record the id.
+bool IdRecordUnknown(const PreflightReport& report) {
+  return report.patchInfo != PatchInfoLocation::kUnused &&
+         report.patchInfoAccess == FileAccess::kUnknown;
+}
+
 // Installed, and the launcher would append the id that the patch-info file lacks.
 bool RecordsOnly(const PreflightReport& report) {
-  return report.installed && !PatchIdRecorded(report) && !IdUnrecordable(report);
+  return report.installed && !PatchIdRecorded(report) && !IdUnrecordable(report) &&
+         !IdRecordUnknown(report);
 }
 
 const char* NextStepOf(const PreflightReport& report, int status) {
   switch (status) {
     case kPreflightReady:
+      if (report.installed && !PatchIdRecorded(report) && IdRecordUnknown(report)) {
+        return "run the launcher; the hotfix is installed, and the launcher would run the "
+               "installer again and then append the id, if it can open the patch-info file, which "
+               "could not be told (see the unknown lines).";
+      }
       if (RecordsOnly(report)) {
         return "run the launcher; the hotfix is installed, and the launcher would run the "
                "installer again and then append the id the patch-info file lacks.";
@@ -273,7 +286,9 @@ void PrintInstallText(const PreflightReport& report, const ReportOutput& out) {
                  !report.installed        ? "not installed"
                  : RecordsOnly(report)    ? "installed; the launcher would record the id"
                  : IdUnrecordable(report) ? "installed; the launcher could not record the id"
-                                          : "installed");
+                 : IdRecordUnknown(report) && !PatchIdRecorded(report)
+                     ? "installed; whether the launcher could record the id is not known"
+                     : "installed");
   }
   PrintRecords(report.checkRecords, out);
 }
