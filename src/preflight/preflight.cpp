@@ -71,6 +71,7 @@ void ReadSettings(const DryMark& mark, PreflightReport* report) {
 // open of the file would go.
 void ReadPatchInfoLocation(const DryMark& mark, int from, PreflightReport* report) {
   report->patchInfo = static_cast<PatchInfoLocation>(mark.decided);
+  report->patchInfoIfPassed = mark.probe;
   CopyText(&report->patchInfoPath, mark.path.text);
   if (const DryEvent* unread = FindUnknownKey(from, mark.events)) {
     report->patchInfoKeys = Lookup::kUnknown;

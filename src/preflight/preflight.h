@@ -119,6 +119,7 @@ struct PreflightReport {
   // step of the launcher's run, which the dry platform runs after the check as a probe.
   PatchPath patchInfoPath;
   PatchInfoLocation patchInfo = PatchInfoLocation::kUnused;
+  int patchInfoIfPassed = 0;  // located by that probe: where a passed check would record the id
   Lookup patchInfoKeys = Lookup::kFound;  // ProgramPath's and PATCHFILENAME's keys
   DryReason patchInfoKeysReason;
   FileAccess patchInfoAccess = FileAccess::kCannotOpen;

@@ -294,15 +294,18 @@ void PrintInstallText(const PreflightReport& report, const ReportOutput& out) {
 }
 
 void PrintPatchInfoText(const PreflightReport& report, const ReportOutput& out) {
+  const char* item =
+      report.patchInfoIfPassed ? "patch-info file (if the check passed)" : "patch-info file";
   if (report.patchInfoKeys == Lookup::kUnknown) {
-    PutFormatted(out, "patch-info file: unknown (%s)\n", report.patchInfoKeysReason.text);
+    PutFormatted(out, "%s: unknown (%s)\n", item, report.patchInfoKeysReason.text);
   } else if (report.patchInfo == PatchInfoLocation::kUnused) {
-    PutText(out,
-            "patch-info file: not used, ProgramPath is not in the registry; no patch id would be "
-            "recorded\n");
+    PutFormatted(out,
+                 "%s: not used, ProgramPath is not in the registry; no patch id would be "
+                 "recorded\n",
+                 item);
   } else {
     const char* access = PatchInfoAccessName(report);
-    PutFormatted(out, "patch-info file: %s: %s", report.patchInfoPath.text,
+    PutFormatted(out, "%s: %s: %s", item, report.patchInfoPath.text,
                  access != nullptr ? access : "unknown");
     if (access == nullptr || report.patchInfoAccess == FileAccess::kCannotOpen) {
       PutFormatted(out, " (%s)", report.patchInfoReason.text);

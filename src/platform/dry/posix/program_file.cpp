@@ -109,7 +109,7 @@ ProgramCheck RefuseForUser(ProgramCheck check, int failure, const char* what,
 
 // ---- which machines this kernel runs
 
-// A 32-bit kind of program that a 64-bit kernel runs only when it was built for it: the bytes of
+// A kind of 32-bit program that a 64-bit kernel runs only when it was built for it: the bytes of
 // a static program of that kind that ends at once with kProbeExitCode.
 struct Probe {
   uint16_t machine;
@@ -197,14 +197,15 @@ ProgramCheck AskKernel(const Probe& probe) {
   if (report[0] >= 0) close(report[0]);
   int status = 0;
   bool waited = child > 0 && waitpid(child, &status, 0) == child;
-  if (got == sizeof failure)
+  if (got == sizeof failure) {
     return failure == ENOEXEC ? ProgramCheck::kNotProgram : ProgramCheck::kUnknown;
+  }
   bool ran = waited && got == 0 && WIFEXITED(status) && WEXITSTATUS(status) == kProbeExitCode;
   return ran ? ProgramCheck::kStarts : ProgramCheck::kUnknown;
 }
 
-// The kernel's machine as uname names it, with its ELF class, and the machine of the 32-bit
-// programs it may run beside its own (EM_NONE: none).
+// The kernel's machine as uname names it, with the class of its own programs, and the machine of
+// the 32-bit programs it may run beside them (EM_NONE: none).
 struct KernelMachine {
   const char* name;
   unsigned char elfClass;
@@ -230,38 +231,48 @@ const KernelMachine* FindKernelMachine() {
   return nullptr;
 }
 
-// Whether this kernel runs ELF programs of this class and machine.
-ProgramCheck RunsMachine(unsigned char elfClass, uint16_t machine, const Subject& subject,
-                         uint32_t* error, DryReason* reason) {
-  if (elfClass == __ehdr_start.e_ident[EI_CLASS] && machine == __ehdr_start.e_machine) {
-    return ProgramCheck::kStarts;
-  }
-  char what[160];
-  for (const Probe& probe : kProbes) {
-    if (elfClass != ELFCLASS32 || machine != probe.machine) continue;
-    size_t at = static_cast<size_t>(&probe - kProbes);
-    if (!probeAsked[at]) probeAnswers[at] = AskKernel(probe);
-    probeAsked[at] = true;
-    ProgramCheck answer = probeAnswers[at];
-    if (answer == ProgramCheck::kStarts) return ProgramCheck::kStarts;
-    snprintf(what, sizeof what,
-             answer == ProgramCheck::kNotProgram
-                 ? "%s program, which this kernel does not run"
-                 : "%s program, and this kernel could not be asked whether it runs one",
-             probe.kind);
-    return Refuse(answer, ENOEXEC, what, subject, error, reason);
-  }
+// One of the kernel's ELF handlers, in the order it tries them: the machine it takes and the class
+// whose layout it reads a file in, whatever the file's own class byte says; whether this kernel
+// has it (kStarts), has not (kNotProgram) or may have it (kUnknown), or the probe that asks.
+struct ElfHandler {
+  uint16_t machine;
+  unsigned char layout;
+  ProgramCheck present;
+  const Probe* probe;
+};
+
+constexpr int kMostElfHandlers = 2 + std::size(kProbes);
+
+// The handlers this kernel may have: those of the preflight's own programs (it runs) and of the
+// kernel's own machine, then the 32-bit ones beside them. Sets *complete when no other may be.
+int ListElfHandlers(ElfHandler* handlers, bool* complete) {
+  int count = 0;
+  handlers[count++] = {__ehdr_start.e_machine, __ehdr_start.e_ident[EI_CLASS],
+                       ProgramCheck::kStarts, nullptr};
   const KernelMachine* kernel = FindKernelMachine();
-  if (kernel != nullptr && elfClass == kernel->elfClass && machine == kernel->machine) {
-    return ProgramCheck::kStarts;
+  *complete = kernel != nullptr;
+  if (kernel == nullptr) return count;
+  handlers[count++] = {kernel->machine, kernel->elfClass, ProgramCheck::kStarts, nullptr};
+  if (kernel->compatMachine == EM_NONE) return count;
+  bool probed = false;
+  for (const Probe& probe : kProbes) {
+    if (probe.machine != kernel->compatMachine && probe.machine != kernel->machine) continue;
+    handlers[count++] = {probe.machine, ELFCLASS32, ProgramCheck::kUnknown, &probe};
+    probed = probed || probe.machine == kernel->compatMachine;
   }
-  bool compat =
-      kernel == nullptr ||
-      (elfClass == ELFCLASS32 && (machine == kernel->compatMachine || machine == kernel->machine));
-  snprintf(what, sizeof what, "an ELF file for machine %u (%d-bit), which this kernel %s", machine,
-           elfClass == ELFCLASS64 ? 64 : 32, compat ? "may run: it cannot tell" : "does not run");
-  return Refuse(compat ? ProgramCheck::kUnknown : ProgramCheck::kNotProgram, ENOEXEC, what, subject,
-                error, reason);
+  if (!probed) {
+    handlers[count++] = {kernel->compatMachine, ELFCLASS32, ProgramCheck::kUnknown, nullptr};
+  }
+  return count;
+}
+
+// Whether the kernel has the handler, asking it when a probe can.
+ProgramCheck HandlerPresent(const ElfHandler& handler) {
+  if (handler.probe == nullptr) return handler.present;
+  size_t at = static_cast<size_t>(handler.probe - kProbes);
+  if (!probeAsked[at]) probeAnswers[at] = AskKernel(*handler.probe);
+  probeAsked[at] = true;
+  return probeAnswers[at];
 }
 
 // ---- files the kernel is handed
@@ -325,6 +336,10 @@ ProgramCheck OpenExecutable(int file, const struct stat& status, const Subject& 
 ProgramCheck OpenInterpreter(const Subject& subject, Header* header, int* readable, uint32_t* error,
                              DryReason* reason) {
   *readable = -1;
+  if (subject.path[0] == '\0') {
+    return Refuse(ProgramCheck::kNotProgram, ENOENT, "an interpreter whose name is empty", {"", 0},
+                  error, reason);
+  }
   if (subject.path[0] != '/') {
     return Unknown("a relative path, which the kernel looks up from the launcher's current folder",
                    subject, error, reason);
@@ -385,24 +400,11 @@ ProgramCheck JudgeScript(const Header& header, const Subject& subject, uint32_t*
   }
   const unsigned char* nameEnd = NextTerminator(name, end);
   if (nameEnd == nullptr) nameEnd = end;
+  // A NUL where the name starts names the empty path, which the kernel's open does not find.
   char interpreter[kHeaderBytes];
   memcpy(interpreter, name, static_cast<size_t>(nameEnd - name));
   interpreter[nameEnd - name] = '\0';
   return JudgeInterpreter(interpreter, subject, error, reason);
-}
-
-// An ELF file's class and machine as the kernel reads them (in its own byte order), and its type.
-struct ElfKind {
-  unsigned char elfClass;
-  uint16_t machine;
-  uint16_t type;
-};
-
-ElfKind ReadElfKind(const unsigned char* bytes) {
-  ElfKind kind = {bytes[EI_CLASS], 0, 0};
-  memcpy(&kind.type, bytes + offsetof(Elf32_Ehdr, e_type), sizeof kind.type);
-  memcpy(&kind.machine, bytes + offsetof(Elf32_Ehdr, e_machine), sizeof kind.machine);
-  return kind;
 }
 
 // The program headers of an ELF file of the class Ehdr and Phdr are for, read whole into
@@ -508,21 +510,56 @@ ProgramCheck JudgeElfLayout(int file, const Header& header, const Subject& subje
   return ProgramCheck::kStarts;
 }
 
+// An ELF file as the kernel's ELF handlers take it, one after another: each that takes its machine
+// reads it in its own layout, and a refusal with ENOEXEC leaves it to the next.
 ProgramCheck JudgeElf(int file, const Header& header, const Subject& subject, uint32_t* error,
                       DryReason* reason) {
-  ElfKind kind = ReadElfKind(header.bytes);
-  if (kind.type != ET_EXEC && kind.type != ET_DYN) {
+  uint16_t type = 0;
+  uint16_t machine = 0;
+  memcpy(&type, header.bytes + offsetof(Elf32_Ehdr, e_type), sizeof type);
+  memcpy(&machine, header.bytes + offsetof(Elf32_Ehdr, e_machine), sizeof machine);
+  if (type != ET_EXEC && type != ET_DYN) {
     return RefuseAt(ProgramCheck::kNotProgram, ENOEXEC, "an ELF file that is not a program",
                     subject, error, reason);
   }
-  if (kind.elfClass != ELFCLASS32 && kind.elfClass != ELFCLASS64) {
-    return Unknown("an ELF file of no class the preflight knows", subject, error, reason);
+  ElfHandler handlers[kMostElfHandlers];
+  bool complete = false;
+  int count = ListElfHandlers(handlers, &complete);
+  bool mayRun = !complete;  // some handler may take it, whether any does is not known
+  bool judged = false;      // a handler read it and refused it, for the reason it gave
+  const char* kind = nullptr;
+  for (int i = 0; i < count; ++i) {
+    if (handlers[i].machine != machine) continue;
+    ProgramCheck present = HandlerPresent(handlers[i]);
+    mayRun = mayRun || present == ProgramCheck::kUnknown;
+    // The reason names the kind the file's own class byte says it is, when the kernel lacks it.
+    if (present == ProgramCheck::kNotProgram && handlers[i].probe != nullptr &&
+        handlers[i].layout == header.bytes[EI_CLASS]) {
+      kind = handlers[i].probe->kind;
+    }
+    if (present != ProgramCheck::kStarts) continue;
+    ProgramCheck check =
+        handlers[i].layout == ELFCLASS64
+            ? JudgeElfLayout<Elf64_Ehdr, Elf64_Phdr>(file, header, subject, error, reason)
+            : JudgeElfLayout<Elf32_Ehdr, Elf32_Phdr>(file, header, subject, error, reason);
+    if (check != ProgramCheck::kNotProgram || *error != ENOEXEC) return check;
+    judged = true;
   }
-  ProgramCheck runs = RunsMachine(kind.elfClass, kind.machine, subject, error, reason);
-  if (runs != ProgramCheck::kStarts) return runs;
-  return kind.elfClass == ELFCLASS64
-             ? JudgeElfLayout<Elf64_Ehdr, Elf64_Phdr>(file, header, subject, error, reason)
-             : JudgeElfLayout<Elf32_Ehdr, Elf32_Phdr>(file, header, subject, error, reason);
+  char what[160];
+  if (mayRun) {
+    snprintf(what, sizeof what,
+             "an ELF file for machine %u, and this kernel could not be asked whether it runs one",
+             machine);
+    return Unknown(what, subject, error, reason);
+  }
+  if (judged && kind == nullptr) return ProgramCheck::kNotProgram;
+  if (kind != nullptr) {
+    snprintf(what, sizeof what, "%s program, which this kernel does not run", kind);
+  } else {
+    snprintf(what, sizeof what, "an ELF file for machine %u, which this kernel does not run",
+             machine);
+  }
+  return RefuseAt(ProgramCheck::kNotProgram, ENOEXEC, what, subject, error, reason);
 }
 
 // The handler the kernel picks by a file's first bytes.
