@@ -511,7 +511,8 @@ ProgramCheck JudgeElfLayout(int file, const Header& header, const Subject& subje
 }
 
 // An ELF file as the kernel's ELF handlers take it, one after another: each that takes its machine
-// reads it in its own layout, and a refusal with ENOEXEC leaves it to the next.
+// reads it in its own layout, and a refusal with ENOEXEC leaves it to the next. The kernel is asked
+// whether it has a handler only for a file that handler would take.
 ProgramCheck JudgeElf(int file, const Header& header, const Subject& subject, uint32_t* error,
                       DryReason* reason) {
   uint16_t type = 0;
@@ -525,25 +526,40 @@ ProgramCheck JudgeElf(int file, const Header& header, const Subject& subject, ui
   ElfHandler handlers[kMostElfHandlers];
   bool complete = false;
   int count = ListElfHandlers(handlers, &complete);
-  bool mayRun = !complete;  // some handler may take it, whether any does is not known
-  bool judged = false;      // a handler read it and refused it, for the reason it gave
-  const char* kind = nullptr;
+  bool mayRun = !complete;     // some handler may take it: whether any does is not known
+  const char* kind = nullptr;  // the kind of program whose handler the kernel lacks
+  uint32_t firstError = 0;     // the first refusal of a handler that read it, and why
+  DryReason firstReason;
   for (int i = 0; i < count; ++i) {
     if (handlers[i].machine != machine) continue;
+    // The file as this handler reads it, before the kernel is asked whether it has the handler:
+    // one that would refuse the file with ENOEXEC passes it on either way.
+    uint32_t layoutError = 0;
+    DryReason layoutReason;
+    ProgramCheck check = handlers[i].layout == ELFCLASS64
+                             ? JudgeElfLayout<Elf64_Ehdr, Elf64_Phdr>(file, header, subject,
+                                                                      &layoutError, &layoutReason)
+                             : JudgeElfLayout<Elf32_Ehdr, Elf32_Phdr>(file, header, subject,
+                                                                      &layoutError, &layoutReason);
+    if (check == ProgramCheck::kNotProgram && layoutError == ENOEXEC) {
+      if (firstError == 0) {
+        firstError = layoutError;
+        firstReason = layoutReason;
+      }
+      continue;
+    }
     ProgramCheck present = HandlerPresent(handlers[i]);
+    if (present == ProgramCheck::kStarts) {
+      *error = layoutError;
+      *reason = layoutReason;
+      return check;
+    }
     mayRun = mayRun || present == ProgramCheck::kUnknown;
     // The reason names the kind the file's own class byte says it is, when the kernel lacks it.
     if (present == ProgramCheck::kNotProgram && handlers[i].probe != nullptr &&
         handlers[i].layout == header.bytes[EI_CLASS]) {
       kind = handlers[i].probe->kind;
     }
-    if (present != ProgramCheck::kStarts) continue;
-    ProgramCheck check =
-        handlers[i].layout == ELFCLASS64
-            ? JudgeElfLayout<Elf64_Ehdr, Elf64_Phdr>(file, header, subject, error, reason)
-            : JudgeElfLayout<Elf32_Ehdr, Elf32_Phdr>(file, header, subject, error, reason);
-    if (check != ProgramCheck::kNotProgram || *error != ENOEXEC) return check;
-    judged = true;
   }
   char what[160];
   if (mayRun) {
@@ -552,7 +568,11 @@ ProgramCheck JudgeElf(int file, const Header& header, const Subject& subject, ui
              machine);
     return Unknown(what, subject, error, reason);
   }
-  if (judged && kind == nullptr) return ProgramCheck::kNotProgram;
+  if (kind == nullptr && firstError != 0) {
+    *error = firstError;
+    *reason = firstReason;
+    return ProgramCheck::kNotProgram;
+  }
   if (kind != nullptr) {
     snprintf(what, sizeof what, "%s program, which this kernel does not run", kind);
   } else {
