@@ -7,9 +7,10 @@
 # once into one results folder. It checks every host's one summary line, wave and
 # classification, summary.csv, the hosts not attempted, retry.txt, the stop's sentence, the kept
 # files byte for byte, hosts left untouched, an installer killed at the async limit, and
-# report.html in a real browser (with a screenshot). Before that, the filter's and the results
-# module's unit cases, --syntax-check and ansible-lint --offline (which read the Windows tasks
-# too; no Windows host runs them here).
+# report.html in a real browser (with a screenshot). Beside the rollouts, status_test.sh runs the
+# fleet-state view (playbooks/status.yml) on hosts of its own. Before that, the filter's and the
+# results module's unit cases, --syntax-check and ansible-lint --offline (which read the Windows
+# tasks too; no Windows host runs them here).
 #
 #   fleet_test.sh WORK_DIR LAUNCHER PREFLIGHT INSTALLER
 set -euo pipefail
@@ -42,9 +43,10 @@ echo "== filter cases, syntax and lint $(elapsed)"
 python3 "$here/test_outcome.py"
 python3 "$here/test_results.py"
 (cd "$ansible_dir" &&
-  ansible-playbook -i inventory.example.yml --syntax-check playbooks/rollout.yml tests/syntax.yml >/dev/null &&
-  ansible-lint --offline --nocolor playbooks/rollout.yml inventory.example.yml roles/hotfix_rollout \
-    tests/syntax.yml tests/reboot_double.yml)
+  ansible-playbook -i inventory.example.yml --syntax-check playbooks/rollout.yml playbooks/status.yml \
+    tests/syntax.yml >/dev/null &&
+  ansible-lint --offline --nocolor playbooks/rollout.yml playbooks/status.yml inventory.example.yml \
+    roles/hotfix_rollout tests/syntax.yml tests/reboot_double.yml)
 
 # Bundles: the example bundle with the installer's behaviour chosen by RunParams.
 bundle() {
@@ -118,6 +120,14 @@ fleet=(
   "canary-1       hotfix_canary fails-1603     server   -        -"
   "canary-2       hotfix_canary ok             patched  recorded -"
   "solo           hotfix_one    ok             patched  recorded -"
+  # The fleet-state view's hosts (status_test.sh), which nothing else touches.
+  "state-recorded   hotfix_state ok           patched  recorded -"
+  "state-unrecorded hotfix_state ok           patched  -        -"
+  "state-missing    hotfix_state ok           server   -        -"
+  "state-pending    hotfix_state ok           pending  -        -"
+  "state-bad-ini    hotfix_state bad-ini      server   -        -"
+  "state-no-tool    hotfix_state ok           server   -        - hotfix_linux_preflight=$work/missing/hotfix-preflight"
+  "state-lost       hotfix_state ok           server   -        - ansible_connection=ssh ansible_host=127.0.0.1 ansible_port=1"
 )
 inventory=$work/fleet.yml
 {
@@ -132,7 +142,7 @@ inventory=$work/fleet.yml
   echo "    hotfix_test_rebooted_registry: $work/registry/patched.reg"
   echo "  children:"
 } > "$inventory"
-for group in hotfix_fleet hotfix_cases hotfix_canary hotfix_one; do
+for group in hotfix_fleet hotfix_cases hotfix_canary hotfix_one hotfix_state; do
   printf '    %s:\n      hosts:\n' "$group" >> "$inventory"
   for row in "${fleet[@]}"; do
     read -r host in_group variant registry patchinfo has extra <<<"$row"
@@ -186,7 +196,9 @@ go_on() {
   echo "-- goon: exit status $status $(elapsed)"
 }
 
-echo "== the rollouts $(elapsed)"
+echo "== the rollouts, and the fleet-state view beside them $(elapsed)"
+"$here/status_test.sh" "$work" "$inventory" > "$work/status.log" 2>&1 &
+state=$!
 # The README's command after a dry run, in one wave, of the hosts with the dry run's four
 # outcomes, then the command it gives to go on, then --limit, beside the other fleets, the last
 # two started at once into one results folder.
@@ -203,6 +215,8 @@ rollout canary hotfix_canary 1 100 -e "hotfix_results_dir=$work/results/shared" 
 canary=$!
 rollout one hotfix_one 25% 10 -e "hotfix_results_dir=$work/results/shared"
 wait "$chain" "$canary"
+wait "$state" || fail "status.yml"
+cat "$work/status.log"
 # Two folders, each with its own rollout's hosts alone; then each where check_results.py looks.
 shared=("$work/results/shared/"*/)
 [ "${#shared[@]}" -eq 2 ] || fail "canary and one: ${#shared[@]} results folders"
