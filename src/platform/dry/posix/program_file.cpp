@@ -44,6 +44,7 @@ constexpr int kDeepestHandler = 5;
 constexpr size_t kMostProgramHeaderBytes = 65536;
 constexpr size_t kMostInterpreterBytes = PATH_MAX;  // an ELF interpreter's name, its NUL included
 constexpr int kProbeExitCode = 42;
+constexpr uint64_t kMostFileOffset = INT64_MAX;  // the kernel's reads refuse offsets past it
 
 // The first bytes of a file as the kernel reads them: zero past what the file holds.
 struct Header {
@@ -428,7 +429,10 @@ ProgramCheck ReadProgramHeaders(int file, const Ehdr& elf, Phdr* headers, Progra
         "refuse",
         subject, error, reason);
   }
-  ssize_t got = pread(file, headers, size, static_cast<off_t>(elf.e_phoff));
+  // An offset past what a file can hold reads nothing, as the kernel's read refuses it.
+  ssize_t got = elf.e_phoff > kMostFileOffset
+                    ? 0
+                    : pread(file, headers, size, static_cast<off_t>(elf.e_phoff));
   if (got < 0) {
     return Failed(ProgramCheck::kUnknown, errno, "its program headers cannot be read", subject,
                   error, reason);
@@ -490,6 +494,11 @@ ProgramCheck JudgeElfLayout(int file, const Header& header, const Subject& subje
     }
     char interpreter[kMostInterpreterBytes];
     size_t length = static_cast<size_t>(segment.p_filesz);
+    if (segment.p_offset > kMostFileOffset) {
+      return RefuseAt(ProgramCheck::kNotProgram, EINVAL,
+                      "an ELF program whose interpreter's name lies past any file's end", subject,
+                      error, reason);
+    }
     ssize_t got = pread(file, interpreter, length, static_cast<off_t>(segment.p_offset));
     if (got < 0) {
       return Failed(ProgramCheck::kUnknown, errno, "its interpreter's name cannot be read", subject,
