@@ -94,6 +94,10 @@ class OutcomeTest(unittest.TestCase):
                                                 'patch_info': {'access': 'cannot be opened'}}}
         self.assertIn('could not record the id',
                       hotfix_outcome(unrecordable, check_mode=True)['reason'])
+        held = {'status': 0, 'report': {'check': {'installed': True}, 'patch_info': {
+            'access': None, 'access_reason': 'Sharing violation. (error 32)'}}}
+        self.assertIn('whether the launcher could record the id is not known: Sharing violation',
+                      hotfix_outcome(held, check_mode=True)['reason'])
         stopped = hotfix_failure({'msg': 'refused: C:\\hotfix is owned by someone'}, 'Check')
         self.assertEqual(stopped['classification'], 'refused')
         self.assertEqual(hotfix_failure({'msg': 'boom'}, 'Copy')['reason'], 'Copy: boom')

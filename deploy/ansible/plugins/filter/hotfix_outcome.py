@@ -216,9 +216,13 @@ def hotfix_outcome(preflight, launch=None, run_log='', log_offset=0, preflight_a
     if status != 0:
         return _result('failed', None, 'preflight %d; not launched' % status)
     installed = (report.get('check') or {}).get('installed')
-    if installed and (report.get('patch_info') or {}).get('access') == 'cannot be opened':
+    patch_info = report.get('patch_info') or {}
+    if installed and patch_info.get('access') == 'cannot be opened':
         ready = 'preflight 0: installed; the launcher could not record the id: the patch-info ' \
                 'file cannot be opened'
+    elif installed and 'access' in patch_info and patch_info['access'] is None:
+        ready = 'preflight 0: installed; whether the launcher could record the id is not known: ' \
+                '%s' % patch_info.get('access_reason')
     else:
         ready = 'preflight 0: ' + ('installed; the launcher would record the id' if installed
                                    else 'not installed; the launcher would start the installer')
