@@ -28,11 +28,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string installerName = input.Field();
 
   InstallerArguments arguments;
-  int whole =
-      AssembleInstallerArguments(ExactCopy(extra).get(), ExactCopy(commandTail).get(), &arguments);
+  int length = 0;
+  int whole = AssembleInstallerArguments(ExactCopy(extra).get(), ExactCopy(commandTail).get(),
+                                         &arguments, &length);
   std::string expected = std::string(kInstallerArgumentsHead) + kInstallerLogPath + "\" " + extra +
                          (extra.empty() ? "" : " ") + commandTail;
   CheckFit(whole, arguments.text, expected, InstallerArguments::kCapacity);
+  FUZZ_CHECK(static_cast<size_t>(length) == expected.size());
   if (!whole) FUZZ_CHECK(strlen(arguments.text) == InstallerArguments::kCapacity - 1);
 
   LaunchText path;

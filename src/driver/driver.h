@@ -23,12 +23,17 @@ using InstallerArguments = FixedText<kInstallerArgumentsCapacity>;
 /// quotes, the byte after a lead byte of `isLeadByte` never closes them.
 const char* SkipProgramName(const char* commandLine, LeadByteRule isLeadByte);
 /// Composes "/norestart /log:"c:\tmp.log" " followed by the extra switches, a blank when they are
-/// not empty, and the command tail. Returns 1, or 0 when that would pass 99 characters.
+/// not empty, and the command tail, as far as 99 characters hold it. Returns 1 when it fits
+/// whole, else 0; sets *length to the whole length either way.
 int AssembleInstallerArguments(const char* extraSwitches, const char* commandTail,
-                               InstallerArguments* arguments);
-/// Assembles the installer arguments for the loaded settings and the command tail; when they would
-/// pass 99 characters, writes the record that says so and returns 0, else returns 1.
+                               InstallerArguments* arguments, int* length);
+/// Assembles the installer arguments for the loaded settings and the command tail. When they fit,
+/// writes the three banner records that open the launch and returns 1; when they would pass 99
+/// characters, writes the record that says so and returns 0. Marks the step either way.
 int PrepareInstallerArguments(const LauncherLocation& location, const InstallerSettings& settings,
                               const char* commandTail, InstallerArguments* arguments);
+/// Evaluates the installation check and marks it; when it passes, appends the patch id to the
+/// patch-info file. Returns whether it passed.
+int CheckAndRecordInstall(const LauncherLocation& location, const InstallerSettings& settings);
 /// Performs the whole run for the command tail and returns the process's exit status.
 int RunInstall(const char* commandTail);

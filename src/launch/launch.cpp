@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/process.h"
+#include "platform/run_steps.h"
 #include "runlog/runlog.h"
 
 int ComposeInstallerCommand(const char* launcherDirectory, const char* installerName,
@@ -16,6 +17,30 @@ int ComposeInstallerCommand(const char* launcherDirectory, const char* installer
               AppendText(commandLine, installerArguments);
   return whole ? 1 : 0;
 }
+
+namespace {
+
+// The records of an installer that ended with a code other than 0.
+void ReportExitCode(const char* launcherDirectory, const char* launcherName, const char* patchId,
+                    const LaunchText& installerPath, const LaunchText& commandLine,
+                    uint32_t exitCode) {
+  char exitText[100];
+  snprintf(exitText, sizeof exitText, "Exit code = %ld",
+           static_cast<long>(static_cast<int32_t>(exitCode)));
+  WriteLogRecord(patchId, launcherDirectory, launcherName, installerPath.text);
+  WriteLogRecord(patchId, launcherDirectory, launcherName, commandLine.text);
+  WriteLogRecord(patchId, launcherDirectory, launcherName, exitText);
+
+  // The message is that of the thread's last error as the calls above left it, not of the
+  // installer's exit code.
+  char* message = nullptr;
+  if (FormatSystemMessage(ReadLastError(), &message) != 0) {
+    WriteLogRecord(patchId, launcherDirectory, launcherName, message);
+    ReleaseSystemMessage(message);
+  }
+}
+
+}  // namespace
 
 int LaunchInstaller(const char* launcherDirectory, const char* launcherName,
                     const char* installerName, const char* installerArguments,
@@ -33,29 +58,21 @@ int LaunchInstaller(const char* launcherDirectory, const char* launcherName,
     WriteLogRecord(patchId, launcherDirectory, launcherName, "Failed to create process");
     WriteLogRecord(patchId, launcherDirectory, launcherName, installerPath.text);
     WriteLogRecord(patchId, launcherDirectory, launcherName, commandLine.text);
-    return kRunFailed;
   }
+  MarkRunStep({.step = RunStep::kInstallerStarted,
+               .decided = installer != nullptr,
+               .path = installerPath.text,
+               .text = commandLine.text});
+  if (installer == nullptr) return kRunFailed;
 
   WaitForProcess(installer, kInstallerTimeoutMs);
   // A failed query leaves the preset -1, which is reported below as any non-zero code is.
   uint32_t exitCode = static_cast<uint32_t>(kRunFailed);
   ReadExitCode(installer, &exitCode);
   CloseProcess(installer);
-  if (exitCode == 0) return 0;
-
-  char exitText[100];
-  snprintf(exitText, sizeof exitText, "Exit code = %ld",
-           static_cast<long>(static_cast<int32_t>(exitCode)));
-  WriteLogRecord(patchId, launcherDirectory, launcherName, installerPath.text);
-  WriteLogRecord(patchId, launcherDirectory, launcherName, commandLine.text);
-  WriteLogRecord(patchId, launcherDirectory, launcherName, exitText);
-
-  // The message is that of the thread's last error as the calls above left it, not of the
-  // installer's exit code.
-  char* message = nullptr;
-  if (FormatSystemMessage(ReadLastError(), &message) != 0) {
-    WriteLogRecord(patchId, launcherDirectory, launcherName, message);
-    ReleaseSystemMessage(message);
+  if (exitCode != 0) {
+    ReportExitCode(launcherDirectory, launcherName, patchId, installerPath, commandLine, exitCode);
   }
+  MarkRunStep({.step = RunStep::kWaitEnded, .exitCode = exitCode});
   return static_cast<int32_t>(exitCode);
 }

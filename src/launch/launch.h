@@ -19,6 +19,6 @@ int ComposeInstallerCommand(const char* launcherDirectory, const char* installer
                             LaunchText* commandLine);
 /// Starts the installer, waits for it at most one hour, and returns its exit code (259 when it
 /// was still running), or -1 when it did not start; a failed start and a non-zero exit code are
-/// reported in the run log.
+/// reported in the run log. Marks the start and, after it, the end of the wait.
 int LaunchInstaller(const char* launcherDirectory, const char* launcherName,
                     const char* installerName, const char* installerArguments, const char* patchId);

@@ -5,6 +5,7 @@
 
 #include "check/check.h"
 #include "platform/files.h"
+#include "platform/run_steps.h"
 #include "runlog/runlog.h"
 
 namespace {
@@ -58,15 +59,19 @@ void ReportPatchInfoNotOpened(const char* launcherDirectory, const char* launche
 void RecordPatchInfo(const char* launcherDirectory, const char* launcherName, const char* patchId) {
   PatchPath path;
   PatchInfoLocation located = LocatePatchInfoFile(&path);
+  MarkRunStep({.step = RunStep::kPatchInfoLocated,
+               .decided = static_cast<int>(located),
+               .path = path.text});
   if (located == PatchInfoLocation::kUnused) return;
   TextFile* file = located == PatchInfoLocation::kLocated
                        ? OpenTextFile(path.text, TextFileMode::kAppend)
                        : nullptr;
   if (file == nullptr) {
     ReportPatchInfoNotOpened(launcherDirectory, launcherName, patchId, path.text);
-    return;
+  } else {
+    WriteText(file, patchId);
+    WriteText(file, "\n");
+    CloseTextFile(file);
   }
-  WriteText(file, patchId);
-  WriteText(file, "\n");
-  CloseTextFile(file);
+  MarkRunStep({.step = RunStep::kPatchInfoRecorded, .decided = file != nullptr});
 }

@@ -34,5 +34,6 @@ PatchInfoLocation LocatePatchInfoFile(PatchPath* path);
 /// Writes the two records of a patch-info file that cannot be opened.
 void ReportPatchInfoNotOpened(const char* launcherDirectory, const char* launcherName,
                               const char* patchId, const char* path);
-/// Appends the patch id to the patch-info file; records a file that cannot be opened.
+/// Appends the patch id to the patch-info file; records a file that cannot be opened. Marks where
+/// the file was located and, when one is used, whether it opened.
 void RecordPatchInfo(const char* launcherDirectory, const char* launcherName, const char* patchId);

@@ -5,39 +5,19 @@
 #include <cstdio>
 #include <cstring>
 
-#include "check/check.h"
 #include "platform/registry.h"
 #include "runlog/runlog.h"
-
-const char* const kSettingKeys[kSettingCount] = {"AppName",    "DaziveID",    "MicrosoftRegKey",
-                                                 "RegKeyName", "RegKeyValue", "RunParams"};
 
 namespace {
 
 // The launcher a host's state names in its records, which has no bundle of its own.
 constexpr char kStateLauncherPath[] = "C:\\hotfix\\setup";
 
-// Places in kSettingKeys.
-constexpr int kAppName = 0;
-constexpr int kRunParams = 5;
-
 const DryEvent& EventAt(int index) { return DryRunJournal().events[index]; }
 
-// The first key opened in events [from, to), of `path` when it is given; -1 when there is none.
-int FindKeyOpen(int from, int to, const char* path) {
-  for (int i = from; i < to; ++i) {
-    const DryEvent& event = EventAt(i);
-    if (event.kind == DryEventKind::kKeyOpen &&
-        (path == nullptr || strcmp(event.path.text, path) == 0)) {
-      return i;
-    }
-  }
-  return -1;
-}
-
-// The open of `path` in `mode` among events [0, to); the journal notes each once.
-const DryEvent* FindFileOpen(int to, const char* path, TextFileMode mode) {
-  for (int i = 0; i < to; ++i) {
+// The open of `path` in `mode`; the journal notes each once. nullptr when it noted none.
+const DryEvent* FindFileOpen(const char* path, TextFileMode mode) {
+  for (int i = 0; i < DryRunJournal().count; ++i) {
     const DryEvent& event = EventAt(i);
     if (event.kind == DryEventKind::kFileOpen && event.mode == mode &&
         strcmp(event.path.text, path) == 0) {
@@ -47,9 +27,17 @@ const DryEvent* FindFileOpen(int to, const char* path, TextFileMode mode) {
   return nullptr;
 }
 
-void CopyRecords(const RecordList& from, int begin, int end, RecordList* to) {
-  to->count = 0;
-  for (int i = begin; i < end && i < from.count; ++i) to->records[to->count++] = from.records[i];
+// The first key open of a step's events, [from, to), that could not be read; nullptr when none.
+const DryEvent* FindUnknownKey(int from, int to) {
+  for (int i = from; i < to; ++i) {
+    const DryEvent& event = EventAt(i);
+    if (event.kind == DryEventKind::kKeyOpen && event.lookup == Lookup::kUnknown) return &event;
+  }
+  return nullptr;
+}
+
+void AddRecord(const ReportedRecord& record, RecordList* list) {
+  if (list->count < kMostRecords) list->records[list->count++] = record;
 }
 
 // A path the report gives as empty has no host path either.
@@ -57,9 +45,13 @@ void LocateGivenPath(const char* path, HostPath* hostPath) {
   if (path[0] != '\0') LocateHostPath(path, hostPath->text, kHostPathCapacity);
 }
 
-// The settings as the run's reads gave them, and whether their file could be read at all.
-void ReadSettings(int runEvents, PreflightReport* report) {
-  for (int i = 0; i < runEvents; ++i) {
+// The settings as the run's reads, the events before the settings' mark, gave them, and whether
+// their file could be read at all.
+void ReadSettings(const DryMark& mark, PreflightReport* report) {
+  report->settingsLoaded = mark.decided;
+  CopyText(&report->location.directory, mark.directory.text);
+  CopyText(&report->location.name, mark.name.text);
+  for (int i = 0; i < mark.events; ++i) {
     const DryEvent& event = EventAt(i);
     if (event.kind != DryEventKind::kSettingRead) continue;
     if (report->settingsPath.text[0] == '\0') CopyText(&report->settingsPath, event.path.text);
@@ -75,77 +67,120 @@ void ReadSettings(int runEvents, PreflightReport* report) {
   }
 }
 
-// The installer as the run would start it. A run that the arguments end gets no further; its
-// installer path is composed as the start would compose it.
-void ReadInstaller(const PreflightRequest& request, PreflightReport* report) {
-  const char* extraSwitches = report->settingValues[kRunParams].text;
-  AssembleInstallerArguments(extraSwitches, request.commandTail, &report->arguments);
-  report->argumentsLength = static_cast<int>(
-      strlen(kInstallerArgumentsHead) + strlen(kInstallerLogPath) + 2 + strlen(extraSwitches) +
-      (extraSwitches[0] != '\0' ? 1 : 0) + strlen(request.commandTail));
-  const DryStart& start = DryRunJournal().start;
-  if (start.attempted) {
-    report->start = &start;
-    report->installer = start.check;
-    CopyText(&report->installerPath, start.path.text);
-    CopyText(&report->commandLine, start.commandLine.text);
-  } else {
-    LaunchText unused;
-    ComposeInstallerCommand(report->location.directory.text, report->settingValues[kAppName].text,
-                            "", &report->installerPath, &unused);
+// The patch-info file where the run located it: its keys as that step read them, and how the
+// open of the file would go.
+void ReadPatchInfoLocation(const DryMark& mark, int from, PreflightReport* report) {
+  report->patchInfo = static_cast<PatchInfoLocation>(mark.decided);
+  report->patchInfoIfPassed = mark.probe;
+  CopyText(&report->patchInfoPath, mark.path.text);
+  if (const DryEvent* unread = FindUnknownKey(from, mark.events)) {
+    report->patchInfoKeys = Lookup::kUnknown;
+    report->patchInfoKeysReason = unread->reason;
   }
-}
-
-// Shares the run's records out to the steps that wrote them: the settings' record or the
-// arguments' before any banner; after it the start's three when it failed, then the check's, or
-// the patch-info file's when the check passed (it writes none then).
-void SplitRecords(PreflightReport* report) {
-  const RecordList& all = report->runRecords;
-  int banner = 0;
-  while (banner < all.count && strcmp(all.records[banner].who.text, kBannerTop) != 0) ++banner;
-  if (banner == all.count) {
-    report->settingsLoaded =
-        all.count == 1 && strcmp(all.records[0].message.text, kArgumentsTooLong) == 0;
-    CopyRecords(all, 0, all.count,
-                report->settingsLoaded ? &report->installerRecords : &report->settingsRecords);
+  if (report->patchInfo == PatchInfoLocation::kUnused) return;
+  LocateGivenPath(report->patchInfoPath.text, &report->patchInfoHostPath);
+  if (report->patchInfo == PatchInfoLocation::kTooLong) {
+    CopyText(&report->patchInfoReason, "its path would pass 259 characters");
     return;
   }
-  report->settingsLoaded = 1;
-  report->argumentsFit = 1;
-  int next = banner + 3;
-  const DryStart& start = DryRunJournal().start;
-  if (start.attempted && start.check != ProgramCheck::kStarts &&
-      start.check != ProgramCheck::kUnknown) {
-    CopyRecords(all, next, next + 3, &report->installerRecords);
-    next += 3;
+  const DryEvent* open = FindFileOpen(report->patchInfoPath.text, TextFileMode::kAppend);
+  if (open == nullptr) {
+    // The journal was full: the run did more than the preflight follows, which the report says.
+    report->patchInfoAccess = FileAccess::kUnknown;
+    CopyText(&report->patchInfoReason, "the open was not noted");
+    return;
   }
-  report->checked = 1;
-  CopyRecords(all, next, all.count,
-              report->installed ? &report->patchInfoRecords : &report->checkRecords);
-  // What the check and what follows it write depends on what the installer does meanwhile.
-  report->runRecords.count = next;
+  report->patchInfoAccess = open->access;
+  report->patchInfoReason = open->reason;
 }
 
-// The check's key, the first the run opens; the check passed when the run went on to read where
-// the patch-info file lies.
-void ReadCheck(int runEvents, PreflightReport* report, int* located) {
-  int check = FindKeyOpen(0, runEvents, nullptr);
-  *located = check >= 0 ? FindKeyOpen(check + 1, runEvents, kServerKey) : -1;
-  report->installed = *located >= 0;
-  if (check >= 0 && EventAt(check).lookup == Lookup::kUnknown) {
-    report->checkKey = Lookup::kUnknown;
-    report->checkReason = EventAt(check).reason;
+// The records the step of mark `at` wrote: those written after the mark before it; the records
+// after the last mark are its step's.
+bool WrittenBy(const ReportedRecord& record, int at, int marks) {
+  return record.mark == at || (at == marks - 1 && record.mark > at);
+}
+
+}  // namespace
+
+void ReadRun(PreflightReport* report) {
+  const DryJournal& journal = DryRunJournal();
+  const RecordList& records = WrittenRecords();
+  for (int at = 0; at < journal.markCount; ++at) {
+    const DryMark& mark = journal.marks[at];
+    int from = at > 0 ? journal.marks[at - 1].events : 0;
+    RecordList* section = nullptr;
+    switch (mark.step) {
+      case RunStep::kSettingsRead:
+        ReadSettings(mark, report);
+        section = &report->settingsRecords;
+        break;
+      case RunStep::kArgumentsAssembled:
+        report->argumentsFit = mark.decided;
+        report->argumentsLength = mark.length;
+        CopyText(&report->arguments, mark.text.text);
+        // The banner, when they fit, is the run log's alone.
+        if (!mark.decided) section = &report->installerRecords;
+        break;
+      case RunStep::kInstallerStarted:
+        report->start = &journal.start;
+        report->installer = journal.start.check;
+        CopyText(&report->installerPath, mark.path.text);
+        CopyText(&report->commandLine, mark.text.text);
+        section = &report->installerRecords;
+        break;
+      case RunStep::kWaitEnded:
+        section = &report->installerRecords;
+        break;
+      case RunStep::kCheckDecided:
+        report->checked = 1;
+        report->installed = mark.decided;
+        if (const DryEvent* unread = FindUnknownKey(from, mark.events)) {
+          report->checkKey = Lookup::kUnknown;
+          report->checkReason = unread->reason;
+        }
+        section = &report->checkRecords;
+        break;
+      case RunStep::kPatchInfoLocated:
+        ReadPatchInfoLocation(mark, from, report);
+        section = &report->patchInfoRecords;
+        break;
+      case RunStep::kPatchInfoRecorded:
+        section = &report->patchInfoRecords;
+        break;
+      case RunStep::kInstallerLogMerged:
+        break;
+    }
+    for (int i = 0; i < records.count; ++i) {
+      const ReportedRecord& record = records.records[i];
+      if (!WrittenBy(record, at, journal.markCount)) continue;
+      if (section != nullptr) AddRecord(record, section);
+      // What the check and what follows it write depends on what the installer does meanwhile.
+      if (!report->checked) AddRecord(record, &report->runRecords);
+    }
+  }
+  report->dropped = journal.dropped + DroppedRecords();
+  if (report->dropped > 0) {
+    snprintf(report->droppedReason.text, sizeof report->droppedReason.text,
+             "the run did more than the preflight can follow: %d more reads, opens, steps or "
+             "records than it keeps",
+             report->dropped);
   }
 }
+
+namespace {
 
 // Whether the file holds a line equal to the patch id, read in text mode as the launcher reads
 // its files, so that the CR LF it writes after each id ends the line.
 PatchIdRecord FindPatchId(const char* path, const char* patchId, DryReason* reason) {
   TextFile* file = OpenTextFile(path, TextFileMode::kRead);
   if (file == nullptr) {
-    const DryEvent* open = FindFileOpen(DryRunJournal().count, path, TextFileMode::kRead);
-    if (open == nullptr || open->access != FileAccess::kUnknown) return PatchIdRecord::kNotRead;
-    *reason = open->reason;
+    const DryEvent* open = FindFileOpen(path, TextFileMode::kRead);
+    if (open != nullptr && open->access != FileAccess::kUnknown) return PatchIdRecord::kNotRead;
+    if (open == nullptr) {
+      CopyText(reason, "the open was not noted");
+    } else {
+      *reason = open->reason;
+    }
     return PatchIdRecord::kUnknown;
   }
   size_t idLength = strlen(patchId);
@@ -167,58 +202,30 @@ PatchIdRecord FindPatchId(const char* path, const char* patchId, DryReason* reas
   return found;
 }
 
-// Where the patch id goes, whether that file opens for appending and whether it holds the id
-// already. A run whose check passed located and opened it (its events from `located` on); for any
-// other, the run's step that would is run now, its records kept apart from the run's.
-void ReadPatchInfo(int runEvents, int located, PreflightReport* report) {
-  int before = DryRunJournal().count;
-  report->patchInfo = LocatePatchInfoFile(&report->patchInfoPath);
-  if (located < 0) {
-    RecordPatchInfo(report->location.directory.text, report->location.name.text,
-                    report->settingValues[kPatchIdSetting].text);
-    TakeRecords(report->settingsLoaded ? &report->patchInfoRecords : nullptr);
-  }
-  // Its keys as the run read them, or as the reads just made did.
-  int from = located >= 0 ? located : before;
-  int to = located >= 0 ? runEvents : DryRunJournal().count;
-  for (int i = from; i < to; ++i) {
-    const DryEvent& event = EventAt(i);
-    if (event.kind == DryEventKind::kKeyOpen && event.lookup == Lookup::kUnknown) {
-      report->patchInfoKeys = Lookup::kUnknown;
-      report->patchInfoKeysReason = event.reason;
-    }
-  }
-  if (report->patchInfo == PatchInfoLocation::kUnused) return;
-  LocateGivenPath(report->patchInfoPath.text, &report->patchInfoHostPath);
-  const DryEvent* open =
-      FindFileOpen(DryRunJournal().count, report->patchInfoPath.text, TextFileMode::kAppend);
-  if (report->patchInfo == PatchInfoLocation::kTooLong || open == nullptr) {
-    CopyText(&report->patchInfoReason, "its path would pass 259 characters");
-    return;
-  }
-  report->patchInfoAccess = open->access;
-  report->patchInfoReason = open->reason;
-  if (report->settingsLoaded) {
-    report->patchIdRecord =
-        FindPatchId(report->patchInfoPath.text, report->settingValues[kPatchIdSetting].text,
-                    &report->patchIdReason);
-  }
+// Whether the patch-info file the run located holds the patch id already.
+void ReadPatchIdRecord(PreflightReport* report) {
+  if (!report->settingsLoaded || report->patchInfo != PatchInfoLocation::kLocated) return;
+  report->patchIdRecord = FindPatchId(
+      report->patchInfoPath.text, report->settingValues[kPatchIdKey].text, &report->patchIdReason);
 }
 
-// The run log as the run's records opened it (appending, or writing at its end when that is
-// refused), and the installer log as its reset did.
-void ReadLogs(int runEvents, PreflightReport* report) {
-  const DryEvent* append = FindFileOpen(runEvents, kRunLogPath, TextFileMode::kAppend);
-  const DryEvent* atEnd = FindFileOpen(runEvents, kRunLogPath, TextFileMode::kWriteAtEnd);
-  const DryEvent* used =
-      append != nullptr && append->access == FileAccess::kCannotOpen && atEnd != nullptr ? atEnd
-                                                                                         : append;
+// The run log as the run's records opened it, by the last open the run made of it (in whichever
+// mode the run log's writer took last), and the installer log as its reset did.
+void ReadLogs(PreflightReport* report) {
+  const DryEvent* used = nullptr;
+  for (int i = 0; i < DryRunJournal().count; ++i) {
+    const DryEvent& event = EventAt(i);
+    if (event.kind == DryEventKind::kFileOpen && event.mode != TextFileMode::kRead &&
+        strcmp(event.path.text, kRunLogPath) == 0) {
+      used = &event;
+    }
+  }
   if (used != nullptr) {
     report->runLogProbed = 1;
     report->runLogAccess = used->access;
     report->runLogReason = used->reason;
   }
-  const DryEvent* reset = FindFileOpen(runEvents, kInstallerLogPath, TextFileMode::kCreateEmpty);
+  const DryEvent* reset = FindFileOpen(kInstallerLogPath, TextFileMode::kCreateEmpty);
   if (reset != nullptr) {
     report->installerLogProbed = 1;
     report->installerLogAccess = reset->access;
@@ -232,7 +239,10 @@ Lookup LookUpMarker(const char* path, const char* value, DryReason* reason) {
   int before = DryRunJournal().count;
   RegistryKey* key = OpenMachineKey(path, RegistryView::kSystem);
   if (key == nullptr) {
-    if (DryRunJournal().count == before) return Lookup::kAbsent;
+    if (DryRunJournal().count == before) {
+      CopyText(reason, "the open was not noted");
+      return Lookup::kUnknown;
+    }
     *reason = EventAt(before).reason;
     return EventAt(before).lookup;
   }
@@ -262,6 +272,7 @@ void NoteUnknown(PreflightReport* report, bool unknown, const char* item, const 
 
 void ListUnknowns(PreflightReport* report) {
   const PreflightReport& r = *report;
+  NoteUnknown(report, r.dropped > 0, "run", r.droppedReason);
   NoteUnknown(report, r.settingsFile == Lookup::kUnknown, "settings", r.settingsReason);
   if (r.start != nullptr) {
     NoteUnknown(report, r.installer == ProgramCheck::kUnknown, "installer.file", r.start->reason);
@@ -319,20 +330,13 @@ void InspectBundle(const PreflightRequest& request, PreflightReport* report) {
   ReadProgramVersion(request.folder, request.launcherFile, &report->launcherVersion);
   // The launcher finds its location for itself, from the module path the dry platform gives it.
   StartDryRun(modulePath);
-  GetLauncherLocation(&report->location);
-  TakeRecords(nullptr);
-  int located = -1;
+  ForgetRecords();
   // A Linux launcher outside the prefix's drive folders says so and touches nothing.
   report->ran = report->place == LauncherPlace::kInDrive;
   if (report->ran) RunInstall(request.commandTail);
-  TakeRecords(&report->runRecords);
-  int runEvents = DryRunJournal().count;
-  ReadSettings(runEvents, report);
-  ReadCheck(runEvents, report, &located);
-  SplitRecords(report);
-  if (report->settingsLoaded) ReadInstaller(request, report);
-  ReadPatchInfo(runEvents, located, report);
-  ReadLogs(runEvents, report);
+  ReadRun(report);
+  ReadPatchIdRecord(report);
+  ReadLogs(report);
 
   LocateGivenPath(report->location.directory.text, &report->launcherHostPath);
   LocateGivenPath(report->settingsPath.text, &report->settingsHostPath);
@@ -351,26 +355,15 @@ void InspectState(const StateRequest& request, PreflightReport* report) {
   // No launcher: the settings load, the check and the patch-info step of the launcher's own run
   // name this nominal one in their records, and read the settings from the text given.
   StartDryRun(kStateLauncherPath);
+  ForgetRecords();
   ServeSettingsText(request.settings, request.size);
   if (request.settings != nullptr) {
     InstallerSettings settings;
-    report->settingsLoaded = LoadInstallerSettings(&report->location, &settings);
-    TakeRecords(&report->settingsRecords);
-    ReadSettings(DryRunJournal().count, report);
-    if (report->settingsLoaded) {
-      report->checked = 1;
-      int before = DryRunJournal().count;
-      report->installed = CheckInstalled(
-          report->location.directory.text, report->location.name.text, settings.checkKey.text,
-          settings.checkValueName.text, settings.expectedValue.text, settings.patchId.text);
-      TakeRecords(&report->checkRecords);
-      int check = FindKeyOpen(before, DryRunJournal().count, nullptr);
-      if (check >= 0 && EventAt(check).lookup == Lookup::kUnknown) {
-        report->checkKey = Lookup::kUnknown;
-        report->checkReason = EventAt(check).reason;
-      }
-      ReadPatchInfo(DryRunJournal().count, -1, report);
+    if (LoadInstallerSettings(&report->location, &settings)) {
+      CheckAndRecordInstall(report->location, settings);
     }
+    ReadRun(report);
+    ReadPatchIdRecord(report);
   } else {
     report->settingsFile = Lookup::kUnknown;
     CopyText(&report->settingsReason, request.reason);
@@ -385,6 +378,7 @@ void InspectState(const StateRequest& request, PreflightReport* report) {
 }
 
 int DecideStateStatus(const PreflightReport& report) {
+  if (report.dropped > 0) return kPreflightCannotTell;
   if (!report.settingsLoaded) {
     return report.settingsFile == Lookup::kUnknown ? kPreflightCannotTell : kStateSettingsBroken;
   }
@@ -427,6 +421,8 @@ int DecidePreflightStatus(const PreflightReport& report) {
   // Whoever can change the bundle decides what would run as administrator, whatever it would do.
   if (report.staging.findingCount > 0) return kPreflightUnsafe;
   if (report.staging.unknownCount > 0) return kPreflightCannotTell;
+  // Whatever the run did past what the preflight keeps may decide anything below.
+  if (report.dropped > 0) return kPreflightCannotTell;
   if (!report.ran) return kPreflightCannotRun;
   if (!report.settingsLoaded) {
     return report.settingsFile == Lookup::kUnknown ? kPreflightCannotTell : kPreflightCannotRun;

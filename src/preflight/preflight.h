@@ -32,10 +32,6 @@ inline constexpr int kStateNotInstalled = 0;
 inline constexpr int kStateSettingsBroken = 1;  // a required setting is missing or too long
 inline constexpr int kStateInstalled = 2;       // recorded or not: the report says
 
-inline constexpr int kSettingCount = 6;
-extern const char* const kSettingKeys[kSettingCount];  // in the order the launcher reads them
-inline constexpr int kPatchIdSetting = 1;              // DaziveID's place among them
-
 // The registry markers of a pending reboot, each in the registry's system view.
 inline constexpr char kCbsRebootKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Component Based Servicing\\RebootPending";
@@ -77,7 +73,7 @@ struct UnknownFinding {
 };
 
 // Those of the run's own findings, each staging item the report holds, and one for the rest.
-inline constexpr int kMostUnknownFindings = 12 + kMostStagingUnknowns;
+inline constexpr int kMostUnknownFindings = 13 + kMostStagingUnknowns;
 
 struct PreflightReport {
   // The launcher: where it runs from, and the location it finds for itself there.
@@ -96,10 +92,11 @@ struct PreflightReport {
   int settingsLoaded = 0;
 
   // The records the run writes up to its check, in order (what the check and the patch-info
-  // record write depends on what the installer does), and each step's share of all it writes.
+  // record write depends on what the installer does), and each step's share of all it writes,
+  // as the steps' marks file them.
   RecordList runRecords;
   RecordList settingsRecords;
-  RecordList installerRecords;
+  RecordList installerRecords;  // the arguments' when they do not fit, the start's and the wait's
   RecordList checkRecords;
   RecordList patchInfoRecords;  // the run's, or those a run that passed the check would write
 
@@ -107,9 +104,9 @@ struct PreflightReport {
   InstallerArguments arguments;
   int argumentsLength = 0;  // the length of the whole arguments, also when they do not fit
   int argumentsFit = 0;
-  LaunchText installerPath;
-  LaunchText commandLine;  // empty when the run does not get to the start
-  const DryStart* start = nullptr;
+  LaunchText installerPath;  // empty when the run does not get to the start
+  LaunchText commandLine;
+  const DryStart* start = nullptr;  // the loader's judgement, once the run gets to the start
   ProgramCheck installer = ProgramCheck::kUnknown;
 
   // The installation check, made when the run gets past the arguments.
@@ -119,9 +116,10 @@ struct PreflightReport {
   DryReason checkReason;
 
   // The patch-info file, located (and probed) by the run when its check passes, else by the same
-  // step of the launcher's run after it.
+  // step of the launcher's run, which the dry platform runs after the check as a probe.
   PatchPath patchInfoPath;
   PatchInfoLocation patchInfo = PatchInfoLocation::kUnused;
+  int patchInfoIfPassed = 0;  // located by that probe: where a passed check would record the id
   Lookup patchInfoKeys = Lookup::kFound;  // ProgramPath's and PATCHFILENAME's keys
   DryReason patchInfoKeysReason;
   FileAccess patchInfoAccess = FileAccess::kCannotOpen;
@@ -160,6 +158,11 @@ struct PreflightReport {
   StagingReport staging;
   DryReason moreStagingUnknowns;  // "N more items could not be read", when there are more
 
+  // What the run did past what the preflight keeps of it (events, marks, records): the report may
+  // miss it, so the run cannot be told.
+  int dropped = 0;
+  DryReason droppedReason;
+
   int unknownCount = 0;
   UnknownFinding unknowns[kMostUnknownFindings];
 };
@@ -185,6 +188,10 @@ int DecideStateStatus(const PreflightReport& report);
 /// is used (no ProgramPath); `reason` says why it is not known.
 Lookup PatchIdRecordedOnHost(const PreflightReport& report, const char** reason);
 
+/// Fills the run's findings in `report` from the run just made over the dry platform: the marks of
+/// its steps (each with what it decided and the records written since the one before), and the
+/// journal of what it read and opened.
+void ReadRun(PreflightReport* report);
 /// Fills `report` with every finding for the launcher that `request` names: runs the launcher's
 /// own run over the dry platform with the request's command tail, then reads what the run left
 /// open (the patch-info file, the reboot markers), then checks who can change the bundle and
@@ -197,6 +204,6 @@ int PatchIdRecorded(const PreflightReport& report);
 /// one could not be read.
 Lookup RebootPending(const PreflightReport& report);
 /// The exit status the findings give: 4 for any staging finding, else 77 for a staging item that
-/// could not be read, else decided in the order the launcher meets them; 77 when a finding that
-/// could not be told decides it.
+/// could not be read or a run that did more than the preflight can follow, else decided in the
+/// order the launcher meets them; 77 when a finding that could not be told decides it.
 int DecidePreflightStatus(const PreflightReport& report);

@@ -34,14 +34,27 @@ bool IdUnrecordable(const PreflightReport& report) {
          report.patchInfoAccess == FileAccess::kCannotOpen;
 }
 
+// Whether the patch-info file would open could not be told (such as a file another program holds
+// open without sharing it): the launcher may or may not record the id.
+bool IdRecordUnknown(const PreflightReport& report) {
+  return report.patchInfo != PatchInfoLocation::kUnused &&
+         report.patchInfoAccess == FileAccess::kUnknown;
+}
+
 // Installed, and the launcher would append the id that the patch-info file lacks.
 bool RecordsOnly(const PreflightReport& report) {
-  return report.installed && !PatchIdRecorded(report) && !IdUnrecordable(report);
+  return report.installed && !PatchIdRecorded(report) && !IdUnrecordable(report) &&
+         !IdRecordUnknown(report);
 }
 
 const char* NextStepOf(const PreflightReport& report, int status) {
   switch (status) {
     case kPreflightReady:
+      if (report.installed && !PatchIdRecorded(report) && IdRecordUnknown(report)) {
+        return "run the launcher; the hotfix is installed, and the launcher would run the "
+               "installer again and then append the id, if it can open the patch-info file, which "
+               "could not be told (see the unknown lines).";
+      }
       if (RecordsOnly(report)) {
         return "run the launcher; the hotfix is installed, and the launcher would run the "
                "installer again and then append the id the patch-info file lacks.";
@@ -250,8 +263,12 @@ void PrintInstallText(const PreflightReport& report, const ReportOutput& out) {
     PutText(out, "check: not evaluated, the settings did not load\n");
     return;
   }
-  PrintMeasured(out, "installer", report.installerPath.text,
-                static_cast<int>(strlen(report.installerPath.text)), kLaunchFieldCapacity, true);
+  if (report.start != nullptr) {
+    PrintMeasured(out, "installer", report.installerPath.text,
+                  static_cast<int>(strlen(report.installerPath.text)), kLaunchFieldCapacity, true);
+  } else {
+    PutText(out, "installer: not known, the run stops before it starts the installer\n");
+  }
   PrintInstallerFileText(report, out);
   PrintMeasured(out, "arguments", report.arguments.text, report.argumentsLength,
                 kInstallerArgumentsCapacity, report.argumentsFit);
@@ -269,21 +286,26 @@ void PrintInstallText(const PreflightReport& report, const ReportOutput& out) {
                  !report.installed        ? "not installed"
                  : RecordsOnly(report)    ? "installed; the launcher would record the id"
                  : IdUnrecordable(report) ? "installed; the launcher could not record the id"
-                                          : "installed");
+                 : IdRecordUnknown(report) && !PatchIdRecorded(report)
+                     ? "installed; whether the launcher could record the id is not known"
+                     : "installed");
   }
   PrintRecords(report.checkRecords, out);
 }
 
 void PrintPatchInfoText(const PreflightReport& report, const ReportOutput& out) {
+  const char* item =
+      report.patchInfoIfPassed ? "patch-info file (if the check passed)" : "patch-info file";
   if (report.patchInfoKeys == Lookup::kUnknown) {
-    PutFormatted(out, "patch-info file: unknown (%s)\n", report.patchInfoKeysReason.text);
+    PutFormatted(out, "%s: unknown (%s)\n", item, report.patchInfoKeysReason.text);
   } else if (report.patchInfo == PatchInfoLocation::kUnused) {
-    PutText(out,
-            "patch-info file: not used, ProgramPath is not in the registry; no patch id would be "
-            "recorded\n");
+    PutFormatted(out,
+                 "%s: not used, ProgramPath is not in the registry; no patch id would be "
+                 "recorded\n",
+                 item);
   } else {
     const char* access = PatchInfoAccessName(report);
-    PutFormatted(out, "patch-info file: %s: %s", report.patchInfoPath.text,
+    PutFormatted(out, "%s: %s: %s", item, report.patchInfoPath.text,
                  access != nullptr ? access : "unknown");
     if (access == nullptr || report.patchInfoAccess == FileAccess::kCannotOpen) {
       PutFormatted(out, " (%s)", report.patchInfoReason.text);
@@ -414,11 +436,17 @@ void WriteSettingsJson(JsonWriter* json, const PreflightReport& report) {
 
 void WriteInstallerJson(JsonWriter* json, const PreflightReport& report) {
   OpenJsonObject(json, "installer");
-  WriteJsonText(json, "path", report.installerPath.text);
+  // The run composes the installer's path as it starts it: a run that stops before has none.
+  bool reached = report.start != nullptr;
+  WriteJsonText(json, "path", reached ? report.installerPath.text : nullptr);
   WriteHostPath(json, report.installerHostPath);
-  WriteLength(json, "path_length", "path_limit",
-              static_cast<int>(strlen(report.installerPath.text)), kLaunchFieldCapacity);
-  bool starts = report.start != nullptr && report.installer == ProgramCheck::kStarts;
+  if (reached) {
+    WriteJsonNumber(json, "path_length", static_cast<long long>(strlen(report.installerPath.text)));
+  } else {
+    WriteJsonText(json, "path_length", nullptr);
+  }
+  WriteJsonNumber(json, "path_limit", kLaunchFieldCapacity - 1);
+  bool starts = reached && report.installer == ProgramCheck::kStarts;
   const char* notReached = "the run stops before it starts the installer";
   WriteFinding(json, "file", ProgramCheckName(report),
                report.start == nullptr ? notReached
@@ -702,9 +730,8 @@ void PrintStateJsonReport(const PreflightReport& report, int status, const Repor
   OpenJsonObject(&json, nullptr);
   WriteJsonNumber(&json, "status", status);
   WriteJsonText(&json, "verdict", StateVerdictOf(status));
-  WriteJsonText(
-      &json, "patch_id",
-      report.settingRead[kPatchIdSetting] ? report.settingValues[kPatchIdSetting].text : nullptr);
+  WriteJsonText(&json, "patch_id",
+                report.settingRead[kPatchIdKey] ? report.settingValues[kPatchIdKey].text : nullptr);
   WriteSettingsJson(&json, report);
   OpenJsonObject(&json, "state");
   const char* installedReason = nullptr;

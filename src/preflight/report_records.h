@@ -1,5 +1,6 @@
 // The preflight's record sink: the records that the launcher's own code writes go into the report
-// instead of the run log. The preflight links it in place of the launcher's run-log writer.
+// instead of the run log, each filed under the step that wrote it. The preflight links it in place
+// of the launcher's run-log writer.
 #pragma once
 
 #include "common/fixed_text.h"
@@ -14,6 +15,7 @@ struct ReportedRecord {
   FixedText<260> where;
   FixedText<260> what;
   FixedText<1024> message;
+  int mark;  // the run's marks made before it: its step is the one the mark at this place makes
 };
 
 struct RecordList {
@@ -21,6 +23,9 @@ struct RecordList {
   ReportedRecord records[kMostRecords];
 };
 
-/// Moves the records written since the last call into `list` (nullptr: drops them); more than it
-/// holds are dropped.
-void TakeRecords(RecordList* list);
+/// Empties the records kept so far, for a run to come.
+void ForgetRecords();
+/// The records written since ForgetRecords, in order, each with its place among the run's marks.
+const RecordList& WrittenRecords();
+/// The records written past the ones kept.
+int DroppedRecords();

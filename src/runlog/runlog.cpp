@@ -4,6 +4,7 @@
 #include "common/fixed_text.h"
 #include "platform/files.h"
 #include "platform/memory.h"
+#include "platform/run_steps.h"
 
 // Append mode first; when that open fails, write at the end of the existing file rather than
 // emptying it, so that a run log is never lost for the sake of one record.
@@ -51,8 +52,7 @@ void ResetInstallerLog() {
 
 void MergeInstallerLog() {
   char* line = static_cast<char*>(AllocateBuffer(kMergeLineCapacity));
-  if (line == nullptr) return;
-  TextFile* log = OpenRunLog();
+  TextFile* log = line != nullptr ? OpenRunLog() : nullptr;
   if (log != nullptr) {
     TextFile* installerLog = OpenTextFile(kInstallerLogPath, TextFileMode::kRead);
     if (installerLog != nullptr) {
@@ -65,4 +65,5 @@ void MergeInstallerLog() {
     CloseTextFile(log);
   }
   ReleaseBuffer(line);
+  MarkRunStep({.step = RunStep::kInstallerLogMerged});
 }

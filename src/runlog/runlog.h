@@ -25,5 +25,6 @@ void WriteLogRecord(const char* who, const char* where, const char* what, const 
 /// Creates the installer log or cuts it to length zero; failure is ignored.
 void ResetInstallerLog();
 /// Copies the installer log into the run log in chunks of at most 239 characters, each followed
-/// by a line feed; nothing is copied when either file or the line buffer is not to be had.
+/// by a line feed; nothing is copied when either file or the line buffer is not to be had. Marks
+/// the step.
 void MergeInstallerLog();

@@ -9,6 +9,19 @@ inline constexpr char kSettingsFileName[] = "Installer.ini";
 inline constexpr char kSettingsSection[] = "MicrosoftPatch";
 inline constexpr int kPathCapacity = 260;
 
+// The settings' keys in the order the launcher reads them, each named by its place among them.
+enum SettingKey {
+  kAppNameKey,
+  kPatchIdKey,
+  kCheckKeyKey,
+  kCheckValueNameKey,
+  kExpectedValueKey,
+  kExtraSwitchesKey,
+  kSettingCount
+};
+inline constexpr const char* kSettingKeys[kSettingCount] = {
+    "AppName", "DaziveID", "MicrosoftRegKey", "RegKeyName", "RegKeyValue", "RunParams"};
+
 struct LauncherLocation {
   FixedText<260> directory;  // drive and directory, ending in the separator
   FixedText<256> name;       // file name without its extension
@@ -34,4 +47,5 @@ int GetLauncherLocation(LauncherLocation* location);
 /// Fills `location`, then reads the settings in order. Returns 1 when all five required values
 /// were found and fit their fields; otherwise writes one record that says which value is
 /// missing or too long and returns 0. A location that names no folder leaves no settings file.
+/// Marks the step with whether they loaded, the location and the patch id.
 int LoadInstallerSettings(LauncherLocation* location, InstallerSettings* settings);

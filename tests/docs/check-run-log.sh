@@ -17,6 +17,18 @@ fail() {
 # The last string literal of a call (no literal here holds an escaped quote).
 last_literal() { sed -E 's/.*"([^"]*)"[^"]*$/\1/'; }
 
+# A setting's key by the name of its place in the list of keys of src/settings/settings.h.
+setting_key() {
+  local header names keys i
+  header=$(tr '\n' ' ' <src/settings/settings.h)
+  mapfile -t names < <(grep -o -E 'enum SettingKey \{[^}]*\}' <<<"$header" | grep -o -E '\bk[A-Za-z]+')
+  mapfile -t keys < <(grep -o -E 'kSettingKeys\[[^]]*\] = \{[^}]*\}' <<<"$header" |
+    grep -o -E '"[^"]*"' | tr -d '"')
+  for i in "${!names[@]}"; do
+    if [ "${names[$i]}" = "$1" ]; then echo "${keys[$i]:-}"; fi
+  done
+}
+
 code_texts() {
   local file text
   for file in $(find src/driver src/settings src/launch src/check src/runlog src/patchinfo -name '*.cpp'); do
@@ -29,10 +41,11 @@ code_texts() {
     for name in $(grep -o -E 'WriteLogRecord\([^;]*\);' <<<"$text" | grep -o -E '\bk[A-Z][A-Za-z]*' | sort -u); do
       grep -o -E "\b$name\[\] *= *\"[^\"]*\"" <<<"$declared" | last_literal
     done
-    # The settings records: "<key> <suffix>" for each suffix constant the call may pass.
+    # The settings records: "<key> <suffix>" for the key the call names and each suffix constant
+    # it may pass.
     grep -o -E 'RejectSetting\(location,[^;]*;' <<<"$text" | while read -r call; do
-      key=$(last_literal <<<"$call")
-      for name in $(sed -E 's/.*"[^"]*"//' <<<"$call" | grep -o -E '\bk[A-Z][A-Za-z]*'); do
+      key=$(setting_key "$(grep -o -E '\bk[A-Za-z]+Key\b' <<<"$call" | head -n 1)")
+      for name in $(grep -o -E '\bk[A-Z][A-Za-z]*' <<<"$call" | grep -v 'Key$'); do
         echo "$key $(grep -o -E "\b$name\[\] *= *\"[^\"]*\"" <<<"$text" | last_literal)"
       done
     done

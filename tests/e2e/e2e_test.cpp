@@ -2,7 +2,8 @@
 // the Windows build under wine in a temporary prefix of its own, and checks the run log's exact
 // bytes, the emptied installer log, the patch-info file and the exit status. Before each run the
 // preflight runs on the same bundle with the same command tail: it must change nothing, and its
-// status and records must agree with what the launcher then does.
+// status, records and access of the run log and the patch-info file must agree with what the
+// launcher then does.
 //
 //   e2e_test --leg=linux --launcher=PATH --installer=PATH --preflight=PATH [--wrapper="..."]
 //   e2e_test --leg=wine|wow64|win32 --launcher=EXE --installer=EXE --preflight=EXE --reporter=EXE
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "harness.h"
+#include "prediction.h"
 #include "scenarios.h"
 
 namespace {
@@ -29,78 +31,17 @@ bool Runs(const Leg& on, Legs legs) {
   return legs != (on.IsWine() ? Legs::kLinuxOnly : Legs::kWindowsOnly);
 }
 
-// The records a run log holds after its earlier one, as "who, where what message" (the time
-// stamp left out); merged installer log lines, which have no stamp, are not records.
-std::vector<std::string> RunRecords(const std::string& runLog) {
-  static const std::regex stamped(R"(^\d{1,2}/\d{1,2}/\d{4} \d{1,2}:\d{1,2}:\d{1,2} : (.*)$)");
-  std::vector<std::string> records;
-  size_t at = 0;
-  while (at < runLog.size()) {
-    size_t end = runLog.find("\r\n", at);
-    if (end == std::string::npos) end = runLog.size();
-    std::string line = runLog.substr(at, end - at);
-    std::smatch match;
-    if (std::regex_match(line, match, stamped)) records.push_back(match[1]);
-    at = end + 2;
-  }
-  return records;
-}
-
-bool Holds(const std::vector<std::string>& records, const std::string& part) {
-  for (const std::string& record : records) {
-    if (record.find(part) != std::string::npos) return true;
-  }
-  return false;
-}
-
-// The preflight's prediction against the launcher's run: every record it predicts is in the run
-// log, in order; 1 means the run stops before the launch or cannot start the installer, 2 that it
-// exits with 0, 0 and 3 that the installer starts as predicted; 4 (unsafe) tells nothing of the
-// run.
-void ExpectPredicted(const Json& report, int launcherStatus, const std::string& runLog) {
-  std::vector<std::string> written = RunRecords(runLog);
-  size_t next = 0;
-  for (const Json& record : report["run_log"]["records"]) {
-    std::string text =
-        record["who"].get<std::string>() + ", " + record["where"].get<std::string>() + " " +
-        record["what"].get<std::string>() + " " + record["message"].get<std::string>();
-    while (next < written.size() && written[next] != text) ++next;
-    EXPECT_LT(next, written.size()) << "predicted, not written: " << text;
-    if (next < written.size()) ++next;
-  }
-  bool launched = Holds(written, "*******  Installing");
-  bool startFailed = Holds(written, " Failed to create process");
-  bool failurePredicted =
-      report["installer"].is_object() && !report["installer"]["start_error_code"].is_null();
-  switch (report["status"].get<int>()) {
-    case 1:
-      EXPECT_TRUE(!launched || startFailed) << "status 1, yet the installer started";
-      break;
-    case 2:
-      EXPECT_EQ(launcherStatus, 0);
-      break;
-    case 4:
-      break;  // unsafe: the records above are all a staging finding leaves to compare
-    case 0:
-    case 3:
-      EXPECT_TRUE(launched);
-      EXPECT_EQ(startFailed, failurePredicted);
-      EXPECT_EQ(report["installer"]["command_line"].get<std::string>(),
-                "\"" + report["installer"]["path"].get<std::string>() + "\" " +
-                    report["installer"]["arguments"].get<std::string>());
-      break;
-    default:
-      ADD_FAILURE() << "the preflight gave status " << report["status"];
-  }
-}
-
 // Lays the scenario's bundle, files and registry out on the leg.
 void Prepare(const Scenario& scenario) {
   leg->MoveLauncherFolder(scenario.folder.empty() ? kDefaultFolder : fs::path(scenario.folder));
   leg->Reset();
   const fs::path root = leg->Root();
   const fs::path folder = leg->LauncherFolder();
-  WriteFile(root / "drive_c/QOR_Updates_InstallOS.log", std::string(kEarlierRecord) + "\r\n");
+  const fs::path runLog = root / "drive_c/QOR_Updates_InstallOS.log";
+  if (scenario.runLogBefore == RunLogBefore::kEarlierRecord) {
+    WriteFile(runLog, std::string(kEarlierRecord) + "\r\n");
+  }
+  if (scenario.runLogBefore == RunLogBefore::kFolder) fs::create_directories(runLog);
   WriteFile(root / "drive_c/tmp.log", "stale installer log\r\n");
   if (scenario.hasIni) WriteFile(folder / "Installer.ini", scenario.ini);
   if (scenario.installerPresent) {
@@ -155,19 +96,25 @@ TEST_P(Scenarios, PreflightPredictsRunLogPatchInfoAndExitStatus) {
   LaunchRequest request;
   request.tail = scenario.tail;
   request.windowsCommandLine = scenario.windowsCommandLine;
+  PredictedFiles before = LookAtPredictedFiles(*leg, report);
   int status = leg->Run(request);
 
   int expectedStatus = options.leg == "linux" ? (scenario.status & 0xFF) : scenario.status;
   EXPECT_EQ(status, expectedStatus);
   std::string runLog = ReadFile(root / "drive_c/QOR_Updates_InstallOS.log");
-  std::string expectedLog = std::string(kEarlierRecord) + "\n" + scenario.runLog;
+  std::string expectedLog =
+      (scenario.runLogBefore == RunLogBefore::kEarlierRecord ? std::string(kEarlierRecord) + "\n"
+                                                             : "") +
+      scenario.runLog;
   EXPECT_TRUE(std::regex_match(runLog, LogPattern(expectedLog, leg->LauncherDirectory())))
       << "run log:\n"
       << runLog << "\nexpected:\n"
       << expectedLog;
-  ExpectPredicted(report, status, runLog);
-  bool installerRan = scenario.runLog.find("*******  Installing") != std::string::npos &&
-                      scenario.runLog.find("Failed to create process") == std::string::npos;
+  ExpectPredicted(report, status, *leg, before);
+  // A run log that takes no record shows no banner: that run starts its installer all the same.
+  bool installerRan = scenario.runLogBefore == RunLogBefore::kFolder ||
+                      (scenario.runLog.find("*******  Installing") != std::string::npos &&
+                       scenario.runLog.find("Failed to create process") == std::string::npos);
   if (!installerRan) {
     EXPECT_EQ(ReadFile(root / "drive_c/tmp.log"),
               scenario.launcherOutside ? "stale installer log\r\n" : "")

@@ -115,6 +115,9 @@ int RunProgram(const std::vector<std::string>& argv, const std::vector<std::stri
       if (errorCapture != nullptr) dup2(fileno(errorCapture), 2);
       if (inputFile != nullptr) dup2(fileno(inputFile), 0);
     }
+    // Only the standard streams go to the program, as a service manager starts one: the captures'
+    // own descriptors would take from a lowered descriptor limit.
+    close_range(3, ~0U, 0);
     for (const std::string& setting : env) putenv(strdup(setting.c_str()));
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
@@ -164,6 +167,13 @@ std::regex LogPattern(const std::string& expected, const std::string& directory)
 }
 
 namespace {
+
+// The start of a command line that runs a program with at most `fileLimit` descriptors.
+std::vector<std::string> LimitFiles(int fileLimit) {
+  if (fileLimit == 0) return {};
+  std::string limit = std::to_string(fileLimit);
+  return {"prlimit", "--nofile=" + limit + ":" + limit, "--"};
+}
 
 // Every entry below the root's drives (and the Linux registry file): its kind, size and times.
 std::map<std::string, std::string> SnapshotFiles(const fs::path& root) {
@@ -242,6 +252,7 @@ class LinuxLeg : public Leg {
   void WriteRegistry(const std::string& lines, const std::string& systemLines) override {
     WriteFile(root_ / "HKLM.reg", "REGEDIT4\r\n\r\n" + lines + systemLines);
   }
+  fs::path HostFile(const std::string& hostPath) const override { return hostPath; }
   std::string LauncherFileName() const override { return "setup"; }
   std::string BundleArgument() const override { return LauncherFolder().string(); }
   void PlacePreflight(bool besideLauncher) override {
@@ -253,7 +264,7 @@ class LinuxLeg : public Leg {
   PreflightRun RunPreflight(const PreflightCall& call) override {
     fs::path program =
         call.besideLauncher ? LauncherFolder() / "hotfix-preflight" : fs::path(options_.preflight);
-    std::vector<std::string> argv;
+    std::vector<std::string> argv = LimitFiles(call.fileLimit);
     fs::path copyForNobody;
     if (call.asNobody) {
       // Nobody may not search the build tree (a checkout under /root, say), and valgrind must
@@ -261,7 +272,7 @@ class LinuxLeg : public Leg {
       copyForNobody = root_ / program.filename();
       fs::copy_file(program, copyForNobody, fs::copy_options::overwrite_existing);
       program = copyForNobody;
-      argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+      argv.insert(argv.end(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
     }
     argv.insert(argv.end(), options_.wrapper.begin(), options_.wrapper.end());
     argv.push_back(program.string());
@@ -292,7 +303,8 @@ class LinuxLeg : public Leg {
   }
   int Run(const LaunchRequest& request) override {
     if (!fs::exists(fs::symlink_status(LauncherFolder() / "setup"))) PlaceLauncher(false);
-    std::vector<std::string> argv = options_.wrapper;
+    std::vector<std::string> argv = LimitFiles(request.fileLimit);
+    argv.insert(argv.end(), options_.wrapper.begin(), options_.wrapper.end());
     argv.push_back((LauncherFolder() / "setup").string());
     argv.insert(argv.end(), request.tail.begin(), request.tail.end());
     int status = RunProgram(argv, {"HOTFIX_LAUNCHER_PREFIX=" + root_.string()}, nullptr,
@@ -347,6 +359,12 @@ class WineLeg : public Leg {
     WriteFile(root_ / "drive_c/hotfix/registry.reg", reg);
     RunProgram({RegLoader(), "reg", "import", "C:\\hotfix\\registry.reg"}, env_);
   }
+  // "X:\rest" lies in the prefix's drive_x, each backslash a folder.
+  fs::path HostFile(const std::string& hostPath) const override {
+    std::string rest = hostPath.substr(std::min<size_t>(hostPath.size(), 3));
+    std::replace(rest.begin(), rest.end(), '\\', '/');
+    return root_ / (std::string("drive_") + static_cast<char>(tolower(hostPath[0]))) / rest;
+  }
   std::string LauncherFileName() const override { return "setup.exe"; }
   std::string BundleArgument() const override { return "C:\\hotfix\\kb1"; }
   void PlacePreflight(bool besideLauncher) override {
@@ -376,7 +394,7 @@ class WineLeg : public Leg {
     fs::create_directories(saves);
     PlaceReporter(line);
     std::map<std::string, std::string> before = SnapshotFiles(root_);
-    run.status = Report(&run.output, WindowsPath(saves), &run.errors, call.input);
+    run.status = Report(&run.output, WindowsPath(saves), &run.errors, call.input, call.heldOpen);
     std::string registryBefore = ReadFile(saves / "before.reg");
     run.changes = Differences(before, SnapshotFiles(root_)) +
                   Differences(Lines(registryBefore), Lines(ReadFile(saves / "after.reg"))) +
@@ -396,7 +414,7 @@ class WineLeg : public Leg {
     }
     PlaceReporter(line);
     std::string output;
-    return Report(&output);
+    return Report(&output, "", nullptr, nullptr, request.heldOpen);
   }
 
  private:
@@ -419,11 +437,12 @@ class WineLeg : public Leg {
   }
 
   // Runs the placed command line through the reporter (with `saves`, saving the registry around
-  // it, its standard streams the command's) and returns the command's full exit status; *output
-  // is what came before the reporter's own line.
+  // it, its standard streams the command's; with `held`, holding that file open meanwhile) and
+  // returns the command's full exit status; *output is what came before the reporter's own line.
   int Report(std::string* output, const std::string& saves = "", std::string* errors = nullptr,
-             const std::string* input = nullptr) {
+             const std::string* input = nullptr, const std::string& held = "") {
     std::vector<std::string> argv = {"wine", "C:\\hotfix\\run_and_report.exe"};
+    if (!held.empty()) argv.push_back("--hold=" + held);
     if (!saves.empty()) argv.push_back(saves);
     RunProgram(argv, env_, output, Streams::kUsual, errors, input);
     std::smatch match;

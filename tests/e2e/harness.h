@@ -35,7 +35,7 @@ enum class Streams { kUsual, kClosed, kFullOutput };
 /// Runs a program with environment additions and waits for it alone (not for processes it left
 /// running); returns its wait status. Its standard output goes to *output when asked, else
 /// nowhere, and its standard error to *errors when asked, unless `streams` says otherwise; its
-/// standard input reads *input when given.
+/// standard input reads *input when given. It inherits no other descriptor.
 int RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                std::string* output = nullptr, Streams streams = Streams::kUsual,
                std::string* errors = nullptr, const std::string* input = nullptr);
@@ -54,6 +54,8 @@ struct LaunchRequest {
   std::vector<std::string> tail;   // the launcher's arguments
   std::string windowsCommandLine;  // a whole command line instead, on Windows only
   bool closedStreams = false;      // Linux only: the launcher starts with fds 0 to 2 closed
+  int fileLimit = 0;     // Linux: at most this many descriptors (RLIMIT_NOFILE) when not 0
+  std::string heldOpen;  // Windows: a file another process holds, sharing it with readers only
 };
 
 /// A status that no launcher run gives: the launcher did not end by returning from its run.
@@ -66,6 +68,8 @@ struct PreflightCall {
   bool fullOutput = false;             // its standard output cannot be written
   bool asNobody = false;               // Linux: it runs as the user nobody
   const std::string* input = nullptr;  // what its standard input reads, when given
+  int fileLimit = 0;                   // as LaunchRequest's
+  std::string heldOpen;                // as LaunchRequest's
 };
 
 /// A preflight's run: its exit status and outputs, and what it changed, which must be nothing.
@@ -88,6 +92,8 @@ class Leg {
   /// HKEY_LOCAL_MACHINE\SOFTWARE), given after the REGEDIT4 header, then imports `systemLines` as
   /// they stand, in the registry's system view (the 64-bit one on a 64-bit Windows).
   virtual void WriteRegistry(const std::string& lines, const std::string& systemLines = "") = 0;
+  /// Where this machine finds a host path the preflight reports (on Windows, a Windows path).
+  virtual fs::path HostFile(const std::string& hostPath) const = 0;
   /// The launcher's file name in its folder: "setup" or "setup.exe".
   virtual std::string LauncherFileName() const = 0;
   /// The launcher's folder as the preflight is told it on the command line.

@@ -1,7 +1,10 @@
 // Runs the command line written in C:\hotfix\command.txt, waits for it and prints its full 32-bit
 // exit code, which a Linux exit status (8 bits) could not carry out of wine. Given a folder, it
 // saves HKEY_LOCAL_MACHINE there right before (before.reg) and after (after.reg) the command, which
-// then writes to this program's own standard streams.
+// then writes to this program's own standard streams. With --hold=PATH it holds that file open
+// while the command runs, sharing it with readers only, as a program still writing it would.
+//
+//   run_and_report [--hold=PATH] [FOLDER]
 #include <windows.h>
 
 #include <cstdio>
@@ -34,7 +37,21 @@ void EnableBackupPrivilege() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* saves = argc > 1 ? argv[1] : nullptr;
+  const char* saves = nullptr;
+  const char* held = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (strncmp(argv[i], "--hold=", 7) == 0) {
+      held = argv[i] + 7;
+    } else {
+      saves = argv[i];
+    }
+  }
+  HANDLE holder = INVALID_HANDLE_VALUE;
+  if (held != nullptr) {
+    holder = CreateFileA(held, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (holder == INVALID_HANDLE_VALUE) printf("hold failed %lu\n", GetLastError());
+  }
   char line[40000] = "";
   FILE* file = fopen("C:\\hotfix\\command.txt", "rb");
   if (file == nullptr) return 2;
@@ -61,6 +78,7 @@ int main(int argc, char** argv) {
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
   if (saves != nullptr) SaveMachineKey(saves, "after.reg");
+  if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
   printf("exit=%ld\n", static_cast<long>(static_cast<LONG>(code)));
   return 0;
 }

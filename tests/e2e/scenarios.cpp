@@ -312,6 +312,19 @@ std::vector<Scenario> MakeScenarios() {
        .systemRegistry = "[" + kRebootPendingKey + "]\r\n",
        .status = 0,
        .runLog = Banner(kHead) + kKeyMissing + "installer arguments: " + kArgs + "\n\n"});
+  // The run log's own opens: one made by the run, and a folder in its place, which no record
+  // reaches.
+  list.push_back(
+      {.name = "run_log_created",
+       .ini = Ini(""),
+       .runLogBefore = RunLogBefore::kNone,
+       .status = 0,
+       .runLog = Banner(kHead) + kKeyMissing + "installer arguments: " + kArgs + "\n\n"});
+  list.push_back({.name = "run_log_is_a_folder",
+                  .ini = Ini(""),
+                  .runLogBefore = RunLogBefore::kFolder,
+                  .status = 0,
+                  .runLog = ""});
   // Linux only: a launcher that is a link to the installed one runs from outside the prefix, where
   // it touches nothing; a dangling patch-info link, which wine does not show as one; and a
   // launcher folder whose Windows path passes 259 characters, where Windows starts no program.

@@ -9,6 +9,9 @@
 
 enum class Legs { kBoth, kLinuxOnly, kWindowsOnly };
 
+// The run log before the run: the earlier record, nothing, or a folder in its place.
+enum class RunLogBefore { kEarlierRecord, kNone, kFolder };
+
 struct Scenario {
   const char* name;
   Legs legs = Legs::kBoth;
@@ -31,10 +34,11 @@ struct Scenario {
   std::string windowsCommandLine;    // a whole command line instead, on Windows only
   std::vector<std::string> folders;  // folders below the root to make, e.g. "drive_c/Srv/server"
   std::string earlierPatchInfo;      // patch-info file content before the run
-  int status = 0;                    // the full 32-bit exit status (Linux compares its low 8 bits)
-  // The run log after the run, earlier content included. "\n" stands for the CR LF text mode
-  // stores; {T} is a time stamp, {DIR} the launcher directory, {MSG} the optional record of the
-  // system message for the last error.
+  RunLogBefore runLogBefore = RunLogBefore::kEarlierRecord;
+  int status = 0;  // the full 32-bit exit status (Linux compares its low 8 bits)
+  // The run log after the run, the earlier record included when it was there. "\n" stands for the
+  // CR LF text mode stores; {T} is a time stamp, {DIR} the launcher directory, {MSG} the optional
+  // record of the system message for the last error.
   std::string runLog;
   std::string patchInfoPath;  // below the root; empty: no patch-info file expected
   std::string patchInfo;      // its bytes

@@ -11,19 +11,25 @@
 //                  --linux-installer=PATH]
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "e2e/harness.h"
+#include "e2e/prediction.h"
 
 namespace {
 
@@ -79,7 +85,59 @@ struct Row {
   std::string sumsLineEnd = "\n";
   std::string sumsBytes;
   std::string input;  // --state: the settings on the standard input
+  // The installer's bytes instead of the example installer's, or "{EXAMPLE:<change>}" for the
+  // example installer changed (see ExampleChanged); programs below the root (path, bytes, made
+  // executable); in both, {ROOT} is the root's host path.
+  std::string installerBytes;
+  std::vector<std::pair<std::string, std::string>> programs;
+  int fileLimit = 0;     // Linux: the preflight and the launcher start with so many descriptors
+  std::string heldOpen;  // Windows: a file held open, shared with readers only, while each runs
+  bool windowsOnly = false;
+  bool kernelDecides = false;     // the status is 0 when this kernel runs the installer, else 1
+  bool execFails = false;         // the launcher's start fails, which valgrind does not survive
+  bool notUnderValgrind = false;  // the preflight's own probes or descriptors do not survive it
+  // When given, the launcher runs after the preflight, with the same tail and conditions, and
+  // must end with this status (the low 8 bits on Linux) and do what the preflight predicted.
+  std::optional<int> launcherStatus;
 };
+
+// A static 32-bit program for `machine` whose code follows its ELF header and one program header
+// that maps the whole file.
+std::string Elf32Program(uint16_t machine, const std::string& code) {
+  std::string bytes(84, '\0');
+  auto put = [&bytes](size_t at, uint32_t value, size_t size) {
+    for (size_t i = 0; i < size; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
+  };
+  const uint32_t base = 0x08048000;
+  const uint32_t size = static_cast<uint32_t>(84 + code.size());
+  bytes.replace(0, 7,
+                "\x7f"
+                "ELF\x01\x01\x01");
+  for (auto [at, value, width] : {std::tuple<size_t, uint32_t, size_t>{16, 2, 2},  // ET_EXEC
+                                  {18, machine, 2},
+                                  {20, 1, 4},
+                                  {24, base + 84, 4},
+                                  {28, 52, 4},
+                                  {40, 52, 2},
+                                  {42, 32, 2},
+                                  {44, 1, 2},
+                                  {52, 1, 4},  // PT_LOAD
+                                  {60, base, 4},
+                                  {64, base, 4},
+                                  {68, size, 4},
+                                  {72, size, 4},
+                                  {76, 5, 4},
+                                  {80, 0x1000, 4}}) {
+    put(at, value, width);
+  }
+  return bytes + code;
+}
+
+// exit(0): i386 by int 0x80, x32 by syscall.
+const std::string kI386Program =
+    Elf32Program(3, std::string("\xb8\x01\0\0\0\xbb\0\0\0\0\xcd\x80", 12));
+const std::string kX32Program =
+    Elf32Program(62, std::string("\xb8\x3c\0\0\0\xbf\0\0\0\0\x0f\x05", 12));
 
 // Names a row in test reports, instead of its bytes.
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -434,6 +492,116 @@ std::vector<Row> Rows() {
        .status = 64,
        .args = {"--state", "--settings", "-", "{BUNDLE}"},
        .error = "--state takes no BUNDLE_DIR"},
+      // What starts, by the kernel's rules, each with the launcher's start beside it: a script
+      // whose interpreter is a folder, a text file or a script whose own is missing; scripts nested
+      // as deep as the kernel follows them, and one deeper; 32-bit x86 and x32 programs, which an
+      // x86-64 kernel runs when it is built for them; ELF programs cut short, with program headers
+      // of another size, or naming an interpreter that is not there.
+      {.name = "interpreter_is_a_folder",
+       .status = 1,
+       .expect = {{"/installer/file", "not a program"}, {"/installer/start_error_code", 13}},
+       .linuxOnly = true,
+       .installerBytes = "#!{ROOT}/drive_c\n",
+       .execFails = true,
+       .launcherStatus = 255},
+      {.name = "interpreter_is_a_text_file",
+       .status = 1,
+       .expect = {{"/installer/start_error_code", 8}},
+       .linuxOnly = true,
+       .installerBytes = "#!{ROOT}/drive_c/hotfix/tools/notes\n",
+       .programs = {{"drive_c/hotfix/tools/notes", "not a program\n"}},
+       .execFails = true,
+       .launcherStatus = 255},
+      {.name = "interpreters_interpreter_missing",
+       .status = 1,
+       .expect = {{"/installer/start_error_code", 2}},
+       .linuxOnly = true,
+       .installerBytes = "#!{ROOT}/drive_c/hotfix/tools/sh\n",
+       .programs = {{"drive_c/hotfix/tools/sh", "#!/missing/sh\n"}},
+       .execFails = true,
+       .launcherStatus = 255},
+      {.name = "scripts_nested_as_deep_as_the_kernel_follows",
+       .status = 0,
+       .expect = {{"/installer/file", "regular file"}},
+       .linuxOnly = true,
+       .installerBytes = "#!{ROOT}/drive_c/hotfix/tools/s4 -x\n",
+       .programs = {{"drive_c/hotfix/tools/s1", "#!/bin/sh\nexit 0\n"},
+                    {"drive_c/hotfix/tools/s2", "#!{ROOT}/drive_c/hotfix/tools/s1\n"},
+                    {"drive_c/hotfix/tools/s3", "#! {ROOT}/drive_c/hotfix/tools/s2\n"},
+                    {"drive_c/hotfix/tools/s4", "#!\t{ROOT}/drive_c/hotfix/tools/s3 \n"}},
+       .launcherStatus = 0},
+      {.name = "scripts_nested_one_deeper",
+       .status = 1,
+       .expect = {{"/installer/start_error_code", 40}},
+       .linuxOnly = true,
+       .installerBytes = "#!{ROOT}/drive_c/hotfix/tools/s5\n",
+       .programs = {{"drive_c/hotfix/tools/s1", "#!/bin/sh\nexit 0\n"},
+                    {"drive_c/hotfix/tools/s2", "#!{ROOT}/drive_c/hotfix/tools/s1\n"},
+                    {"drive_c/hotfix/tools/s3", "#!{ROOT}/drive_c/hotfix/tools/s2\n"},
+                    {"drive_c/hotfix/tools/s4", "#!{ROOT}/drive_c/hotfix/tools/s3\n"},
+                    {"drive_c/hotfix/tools/s5", "#!{ROOT}/drive_c/hotfix/tools/s4\n"}},
+       .execFails = true,
+       .launcherStatus = 255},
+      {.name = "static_32_bit_x86_installer",
+       .status = 0,
+       .linuxOnly = true,
+       .installerBytes = kI386Program,
+       .kernelDecides = true,
+       .launcherStatus = 0},
+      {.name = "x32_installer",
+       .status = 0,
+       .linuxOnly = true,
+       .installerBytes = kX32Program,
+       .kernelDecides = true,
+       .notUnderValgrind = true,
+       .launcherStatus = 0},
+      {.name = "elf_cut_short",
+       .status = 1,
+       .expect = {{"/installer/file", "not a program"}, {"/installer/start_error_code", 8}},
+       .linuxOnly = true,
+       .installerBytes = "{EXAMPLE:cut}",
+       .execFails = true,
+       .launcherStatus = 255},
+      {.name = "elf_program_headers_of_another_size",
+       .status = 1,
+       .expect = {{"/installer/start_error_code", 8}},
+       .linuxOnly = true,
+       .installerBytes = "{EXAMPLE:phentsize}",
+       .execFails = true,
+       .launcherStatus = 255},
+      {.name = "elf_interpreter_missing",
+       .status = 1,
+       .expect = {{"/installer/start_error_code", 2}},
+       .linuxOnly = true,
+       .installerBytes = "{EXAMPLE:interpreter}",
+       .execFails = true,
+       .launcherStatus = 255},
+      // An error that depends on when the file is read is unknown, not "missing": with descriptors
+      // for little more than the standard streams, the settings cannot be read now (the launcher,
+      // which cannot read them either, then writes nothing and ends with 255).
+      {.name = "too_many_open_files",
+       .status = 77,
+       .expect = {{"/settings/loaded", false},
+                  {"/settings/reason", "Too many open files (error 24)"},
+                  {"/unknown/0/item", "settings"}},
+       .args = {"--json", "--launcher", "setup", "{BUNDLE}"},
+       .linuxOnly = true,
+       .fileLimit = 4,
+       .notUnderValgrind = true,
+       .launcherStatus = 255},
+      // A patch-info file another program holds open without sharing it with writers: the
+      // launcher's open would fail now, and may not later. Installed, the launcher ends with 0
+      // either way; whether it records the id is unknown.
+      {.name = "patch_info_held_open",
+       .status = 0,
+       .expect = {{"/check/installed", true},
+                  {"/patch_info/access", nullptr},
+                  {"/unknown/0/item", "patch_info.access"}},
+       .registry = kInstalled + kProgramPath,
+       .patchInfo = "KB0\r\n",
+       .heldOpen = "C:\\Srv\\server\\patchinfo",
+       .windowsOnly = true,
+       .launcherStatus = 0},
       {.name = "usage_outside_the_drives",
        .status = 64,
        .args = {"{ROOT}"},
@@ -500,6 +668,61 @@ void WriteSums(Leg& on, const Row& row) {
   if (!sums.empty()) WriteFile(on.Root() / "drive_c/hotfix/SHA256SUMS", sums);
 }
 
+// The example installer, changed: "cut" keeps its ELF header and a program header and a half;
+// "phentsize" gives its program headers another size; "interpreter" names one that is not
+// there. Empty when the example is no 64-bit ELF program with an interpreter.
+std::string ExampleChanged(const std::string& example, const std::string& change) {
+  std::string bytes = ReadFile(example);
+  auto number = [&bytes](size_t at, size_t size) {
+    uint64_t value = 0;
+    for (size_t i = 0; i < size && at + i < bytes.size(); ++i) {
+      value |= static_cast<uint64_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
+    }
+    return value;
+  };
+  if (bytes.size() < 64 || bytes.compare(0, 5,
+                                         "\x7f"
+                                         "ELF\x02") != 0)
+    return "";
+  const uint64_t headers = number(32, 8);
+  const size_t kHeaderSize = 56;
+  if (change == "cut") return bytes.substr(0, headers + kHeaderSize + kHeaderSize / 2);
+  if (change == "phentsize") return bytes.replace(54, 1, 1, static_cast<char>(kHeaderSize / 2));
+  for (uint64_t i = 0; i < number(56, 2); ++i) {
+    uint64_t at = headers + i * kHeaderSize;
+    if (number(at, 4) != 3) continue;  // PT_INTERP
+    uint64_t end = number(at + 8, 8) + number(at + 32, 8);
+    if (end < 2 || end > bytes.size()) return "";
+    bytes[end - 2] = 'X';  // the last character before its NUL
+    return bytes;
+  }
+  return "";
+}
+
+// The text with {ROOT} as the root's host path, or an example installer changed.
+std::string Expand(const Leg& on, const HarnessOptions& with, std::string text) {
+  if (text.rfind("{EXAMPLE:", 0) == 0) {
+    return ExampleChanged(with.installer, text.substr(9, text.size() - 10));
+  }
+  for (size_t at; (at = text.find("{ROOT}")) != std::string::npos;) {
+    text.replace(at, 6, on.Root().string());
+  }
+  return text;
+}
+
+// Whether this kernel runs the program: started from a file of its own, it ends with 0.
+bool KernelRuns(const std::string& program) {
+  char path[] = "/tmp/hotfix-program-XXXXXX";
+  int fd = mkstemp(path);
+  if (fd < 0) return false;
+  close(fd);
+  WriteFile(path, program);
+  fs::permissions(path, fs::perms::owner_all);
+  int status = RunProgram({path}, {});
+  fs::remove(path);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 void Prepare(Leg& on, const HarnessOptions& with, const Row& row) {
   on.Reset();
   fs::path folder = on.LauncherFolder();
@@ -508,8 +731,18 @@ void Prepare(Leg& on, const HarnessOptions& with, const Row& row) {
     fs::copy_file(with.launcher, folder / (on.IsWine() ? "other.exe" : "other"));
   }
   if (!row.ini.empty()) WriteFile(folder / "Installer.ini", row.ini);
+  const fs::perms executable = fs::perms::owner_all | fs::perms::group_read |
+                               fs::perms::group_exec | fs::perms::others_read |
+                               fs::perms::others_exec;
+  for (const auto& [path, bytes] : row.programs) {
+    WriteFile(on.Root() / path, Expand(on, with, bytes));
+    fs::permissions(on.Root() / path, executable);
+  }
   if (row.installerFolder) {
     fs::create_directories(folder / "kb1.exe");
+  } else if (!row.installerBytes.empty()) {
+    WriteFile(folder / "kb1.exe", Expand(on, with, row.installerBytes));
+    fs::permissions(folder / "kb1.exe", executable);
   } else {
     fs::copy_file(with.installer, folder / "kb1.exe");
   }
@@ -555,7 +788,7 @@ std::vector<std::string> Arguments(const Leg& on, const Row& row) {
 // Runs the row's preflight on a prepared leg; returns its parsed JSON report, or null.
 Json RunJson(Leg& on, const Row& row, PreflightRun* run) {
   *run = on.RunPreflight({Arguments(on, row), row.besideLauncher, row.fullOutput, row.asNobody,
-                          row.input.empty() ? nullptr : &row.input});
+                          row.input.empty() ? nullptr : &row.input, row.fileLimit, row.heldOpen});
   return row.args[0] == "--json" ? Json::parse(run->output, nullptr, false) : Json();
 }
 
@@ -609,14 +842,41 @@ std::string Version(Leg& on, const Row& row) {
 
 class PreflightRows : public ::testing::TestWithParam<Row> {};
 
+// The launcher's real run after the preflight's, with the row's tail and conditions: its status,
+// and what the preflight predicted of it.
+void ExpectLauncherRun(const Row& row, const Json& report, int launcherStatus) {
+  LaunchRequest request;
+  auto tail = std::find(row.args.begin(), row.args.end(), "--");
+  if (tail != row.args.end()) request.tail.assign(tail + 1, row.args.end());
+  request.fileLimit = row.fileLimit;
+  request.heldOpen = row.heldOpen;
+  PredictedFiles before = LookAtPredictedFiles(*leg, report);
+  int status = leg->Run(request);
+  EXPECT_EQ(status, launcherStatus) << "the launcher's run";
+  ExpectPredicted(report, status, *leg, before);
+}
+
 TEST_P(PreflightRows, StatusReportAndNothingChanged) {
   const Row& row = GetParam();
   if (row.linuxOnly && leg->IsWine()) GTEST_SKIP() << "the Linux port's";
+  if (row.windowsOnly && !leg->IsWine()) GTEST_SKIP() << "Windows only";
   if (row.asNobody && geteuid() != 0) GTEST_SKIP() << "running as nobody needs root";
+  if (row.notUnderValgrind && !options.wrapper.empty()) {
+    GTEST_SKIP() << "valgrind ends a child whose exec fails, and takes descriptors of its own";
+  }
+  utsname system;
+  if (row.kernelDecides && (uname(&system) != 0 || std::string(system.machine) != "x86_64")) {
+    GTEST_SKIP() << "a program an x86-64 kernel may run";
+  }
   Prepare(*leg, options, row);
+  if (!row.installerBytes.empty() && ReadFile(leg->LauncherFolder() / "kb1.exe").empty()) {
+    GTEST_SKIP() << "the example installer is no ELF program with an interpreter";
+  }
+  bool runs = row.kernelDecides && KernelRuns(row.installerBytes);
+  int status = row.kernelDecides ? (runs ? 0 : 1) : row.status;
   PreflightRun run;
   Json report = RunJson(*leg, row, &run);
-  EXPECT_EQ(run.status, row.status) << run.output << run.errors;
+  EXPECT_EQ(run.status, status) << run.output << run.errors;
   EXPECT_EQ(run.changes, "") << "the preflight changed these";
   if (row.status == 64) {
     EXPECT_EQ(run.output, "");
@@ -624,7 +884,7 @@ TEST_P(PreflightRows, StatusReportAndNothingChanged) {
     EXPECT_NE(run.errors.find(row.error), std::string::npos) << run.errors;
   } else if (row.args[0] == "--json") {
     ASSERT_FALSE(report.is_discarded()) << run.output;
-    EXPECT_EQ(report["status"], row.status);
+    EXPECT_EQ(report["status"], status);
     for (const auto& [pointer, value] : row.expect) {
       Json::json_pointer at(pointer);
       ASSERT_TRUE(report.contains(at)) << pointer << " in\n" << run.output;
@@ -644,7 +904,11 @@ TEST_P(PreflightRows, StatusReportAndNothingChanged) {
     EXPECT_NE(run.output.find(text), std::string::npos) << run.output;
   }
 
-  if (linuxLeg != nullptr && row.args[0] == "--json" && row.status != 64) {
+  if (row.launcherStatus.has_value() && !(row.execFails && !options.wrapper.empty())) {
+    ExpectLauncherRun(row, report, row.kernelDecides ? (runs ? 0 : 255) : *row.launcherStatus);
+  }
+
+  if (linuxLeg != nullptr && row.args[0] == "--json" && row.status != 64 && !row.windowsOnly) {
     Prepare(*linuxLeg, linuxOptions, row);
     PreflightRun linuxRun;
     Json linuxReport = RunJson(*linuxLeg, row, &linuxRun);

@@ -93,27 +93,32 @@ TEST(LauncherLocation, CutsDirectoryAndNameTo255Characters) {
 TEST(InstallerArguments, AreTheFixedHeadThenSwitchesThenTail) {
   const std::string head = "/norestart /log:\"c:\\tmp.log\" ";
   ASSERT_EQ(head.size(), 29u);
+  const std::string longSwitches(99, 'p');
   struct Case {
     const char* extraSwitches;
     std::string tail;
     int whole;
+    int length;  // also past 99 characters
     std::string arguments;
   } cases[] = {
-      {"", "", 1, head},
-      {"/quiet", "/passive", 1, head + "/quiet /passive"},
-      {"", "/quiet", 1, head + "/quiet"},
-      {"/quiet", "", 1, head + "/quiet "},
-      {"", std::string(70, 'x'), 1, head + std::string(70, 'x')},
-      {"", std::string(71, 'x'), 0, ""},
-      {"/q", std::string(67, 'x'), 1, head + "/q " + std::string(67, 'x')},
-      {"/q", std::string(68, 'x'), 0, ""},
+      {"", "", 1, 29, head},
+      {"/quiet", "/passive", 1, 44, head + "/quiet /passive"},
+      {"", "/quiet", 1, 35, head + "/quiet"},
+      {"/quiet", "", 1, 36, head + "/quiet "},
+      {"", std::string(70, 'x'), 1, 99, head + std::string(70, 'x')},
+      {"", std::string(71, 'x'), 0, 100, head + std::string(70, 'x')},
+      {"/q", std::string(67, 'x'), 1, 99, head + "/q " + std::string(67, 'x')},
+      {"/q", std::string(68, 'x'), 0, 100, head + "/q " + std::string(67, 'x')},
+      {longSwitches.c_str(), std::string(500, 'x'), 0, 629, head + std::string(70, 'p')},
   };
   for (const Case& c : cases) {
     InstallerArguments arguments;
-    EXPECT_EQ(AssembleInstallerArguments(c.extraSwitches, c.tail.c_str(), &arguments), c.whole)
+    int length = 0;
+    EXPECT_EQ(AssembleInstallerArguments(c.extraSwitches, c.tail.c_str(), &arguments, &length),
+              c.whole)
         << c.extraSwitches << "|" << c.tail;
-    if (c.whole) EXPECT_EQ(arguments.text, c.arguments);
-    EXPECT_LE(strlen(arguments.text), 99u);
+    EXPECT_EQ(arguments.text, c.arguments);
+    EXPECT_EQ(length, c.length);
   }
 }
 

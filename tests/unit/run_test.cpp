@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "check/check.h"
 #include "driver/driver.h"
@@ -96,6 +97,69 @@ TEST_F(FakeRun, OutcomesFollowTheLaunchResultWhenTheCheckFails) {
     std::string notFound = Record("KB1", "Failed RegOpenKeyEx") + Record("KB1", kCheckKey);
     EXPECT_EQ(RunLogText(), Banner(kFixedHead) + c.records + notFound) << c.what;
     EXPECT_TRUE(Fake().AllReleased()) << c.what;
+  }
+}
+
+// Each step the run reaches is marked once it has decided, with what it decided.
+TEST_F(FakeRun, MarksEachStepItReachesWithWhatItDecided) {
+  const std::string self = " 0 C:\\hotfix\\kb1\\setup KB1";
+  const std::string passed = " 1 C:\\hotfix\\kb1\\setup KB1";
+  struct Case {
+    const char* what;
+    const char* settingMissing;
+    std::string tail;
+    bool startFails;
+    uint32_t exitCode;
+    bool installed;
+    const char* programPath;
+    std::vector<std::string> marks;
+  } cases[] = {
+      {"settings missing", "MicrosoftRegKey", "", false, 0, false, nullptr, {"settings" + self}},
+      {"arguments too long",
+       nullptr,
+       std::string(71, 't'),
+       false,
+       0,
+       false,
+       nullptr,
+       {"settings" + passed, "arguments 0 100"}},
+      {"not started",
+       nullptr,
+       "/x",
+       true,
+       0,
+       false,
+       nullptr,
+       {"settings" + passed, "arguments 1 31", "started 0 C:\\hotfix\\kb1\\kb1.exe",
+        "checked" + self, "merged"}},
+      {"exit 5, installed",
+       nullptr,
+       "",
+       false,
+       5,
+       true,
+       "C:\\Srv",
+       {"settings" + passed, "arguments 1 29", "started 1 C:\\hotfix\\kb1\\kb1.exe", "waited 5",
+        "checked" + passed, "located 1 C:\\Srv\\server\\patchinfo", "recorded 1"}},
+      {"installed, no ProgramPath",
+       nullptr,
+       "",
+       false,
+       0,
+       true,
+       nullptr,
+       {"settings" + passed, "arguments 1 29", "started 1 C:\\hotfix\\kb1\\kb1.exe", "waited 0",
+        "checked" + passed, "located 0 "}},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    if (c.settingMissing != nullptr) Fake().settings.erase(c.settingMissing);
+    Fake().startFails = c.startFails;
+    Fake().exitCode = c.exitCode;
+    if (c.installed) Install();
+    if (c.programPath != nullptr) ProgramPath(c.programPath);
+    RunInstall(c.tail.c_str());
+    EXPECT_EQ(Fake().marks, c.marks) << c.what;
   }
 }
 

@@ -13,8 +13,10 @@
 # stop's sentence, the kept files byte for byte, hosts left untouched, the staged modes, an
 # installer killed at the async limit, that every Windows task file ran, that the command
 # scripts/try-fleet.sh prints works from the folder it lays out (--syntax-check), and report.html
-# in a real browser (with a screenshot). Before that, the filter's and the results module's unit
-# cases, --syntax-check and ansible-lint --offline against the installed ansible.windows.
+# in a real browser (with a screenshot). Beside the rollouts, status_test.sh runs the fleet-state
+# view (playbooks/status.yml) on hosts of its own, two of them Windows hosts. Before that, the
+# filter's and the results module's unit cases, --syntax-check and ansible-lint --offline against
+# the installed ansible.windows.
 #
 #   fleet_test.sh WORK_DIR LAUNCHER PREFLIGHT INSTALLER [WINDOWS_X64_BUILD]
 set -euo pipefail
@@ -55,9 +57,10 @@ echo "== filter cases, syntax and lint $(elapsed)"
 python3 "$here/test_outcome.py"
 python3 "$here/test_results.py"
 (cd "$ansible_dir" &&
-  ansible-playbook -i inventory.example.yml --syntax-check playbooks/rollout.yml tests/syntax.yml >/dev/null &&
-  ansible-lint --offline --nocolor playbooks/rollout.yml inventory.example.yml roles/hotfix_rollout \
-    tests/syntax.yml tests/reboot_double.yml)
+  ansible-playbook -i inventory.example.yml --syntax-check playbooks/rollout.yml playbooks/status.yml \
+    tests/syntax.yml >/dev/null &&
+  ansible-lint --offline --nocolor playbooks/rollout.yml playbooks/status.yml inventory.example.yml \
+    roles/hotfix_rollout tests/syntax.yml tests/reboot_double.yml)
 # From here on ansible.windows is the test doubles' (the lint above read the installed one).
 [ -z "$windows_build" ] || eval "$("$here/wine/env.sh" "$windows_build")"
 
@@ -141,6 +144,14 @@ fleet=(
   "canary-1       hotfix_canary fails-1603     server   -        -"
   "canary-2       hotfix_canary ok             patched  recorded -"
   "solo           hotfix_one    ok             patched  recorded -"
+  # The fleet-state view's hosts (status_test.sh), which nothing else touches.
+  "state-recorded   hotfix_state ok           patched  recorded -"
+  "state-unrecorded hotfix_state ok           patched  -        -"
+  "state-missing    hotfix_state ok           server   -        -"
+  "state-pending    hotfix_state ok           pending  -        -"
+  "state-bad-ini    hotfix_state bad-ini      server   -        -"
+  "state-no-tool    hotfix_state ok           server   -        - hotfix_linux_preflight=$work/missing/hotfix-preflight"
+  "state-lost       hotfix_state ok           server   -        - ansible_connection=ssh ansible_host=127.0.0.1 ansible_port=1"
 )
 # hotfix_mixed: six Windows hosts (their bundles win-*) and a Linux one.
 [ -z "$windows_build" ] || fleet+=(
@@ -151,6 +162,8 @@ fleet=(
   "win-no-appname hotfix_mixed  win-no-appname server   -        windows"
   "win-open-root  hotfix_mixed  win-ok         server   -        windows-open-root"
   "lin-1          hotfix_mixed  ok             server   -        -"
+  "state-win-recorded hotfix_state win-ok      patched  recorded windows-preflight"
+  "state-win-missing  hotfix_state win-ok      server   -        windows-preflight"
 )
 inventory=$work/fleet.yml
 windows_hosts=()
@@ -166,7 +179,7 @@ windows_hosts=()
   echo "    hotfix_test_rebooted_registry: $work/registry/patched.reg"
   echo "  children:"
 } > "$inventory"
-for group in hotfix_fleet hotfix_cases hotfix_canary hotfix_one hotfix_mixed; do
+for group in hotfix_fleet hotfix_cases hotfix_canary hotfix_one hotfix_state hotfix_mixed; do
   printf '    %s:\n      hosts:\n' "$group" >> "$inventory"
   for row in "${fleet[@]}"; do
     read -r host in_group variant registry patchinfo has extra <<<"$row"
@@ -250,9 +263,14 @@ make_windows_hosts() {
     made+=($!)
   done
   wait "${made[@]}"
-  # A bundle root of mode 0777, which Wine shows as Everyone's to change.
+  # A bundle root of mode 0777, which Wine shows as Everyone's to change; the preflight of the
+  # fleet-state view's hosts where a rollout leaves it.
   mkdir "$work/wine/win-open-root/drive_c/hotfix"
   chmod 0777 "$work/wine/win-open-root/drive_c/hotfix"
+  for host in state-win-recorded state-win-missing; do
+    mkdir "$work/wine/$host/drive_c/hotfix"
+    cp "$windows_build/hotfix-preflight.exe" "$work/wine/$host/drive_c/hotfix/"
+  done
   echo "-- ${#made[@]} Windows hosts $(elapsed)"
 }
 
@@ -279,11 +297,19 @@ controller_checks() {
       >> "$work/results/try-fleet.out" 2>&1 || fail "try-fleet.sh: $(cat "$work/results/try-fleet.out")"
 }
 
-echo "== the rollouts $(elapsed)"
+# The fleet-state view on the hosts of hotfix_state (status_test.sh), its Windows hosts among them.
+state_test() {
+  local status=0
+  "$here/status_test.sh" "$work" "$inventory" ${windows_build:+state-win-recorded state-win-missing} \
+    > "$work/status.log" 2>&1 || status=$?
+  echo "$status" > "$work/status.status"
+}
+
+echo "== the rollouts, and the fleet-state view beside them $(elapsed)"
 # The README's command after a dry run, in one wave, of the hosts with the dry run's four
 # outcomes, then the command it gives to go on, then --limit; beside them the special cases,
-# then a canary and a fleet of one started at once into one results folder; and the Windows
-# hosts' dry run and rollout once their prefixes are made.
+# then a canary and a fleet of one started at once into one results folder; and the fleet-state
+# view and the Windows hosts' dry run and rollout once their prefixes are made.
 {
   rollout check hotfix_fleet 100% 10 --check --limit patched-1,ok-1,pending,bad-ini
   rollout readme hotfix_fleet 25% 10
@@ -295,17 +321,23 @@ chains=($!)
 if [ -n "$windows_build" ]; then
   {
     make_windows_hosts
+    state_test &
     rollout mixed-check hotfix_mixed 100% 100 --check --limit win-ok
     rollout mixed hotfix_mixed 100% 100
+    wait
   } &
-  chains+=($!)
+else
+  state_test &
 fi
+chains+=($!)
 controller_checks
 rollout cases hotfix_cases 100% 100
 rollout canary hotfix_canary 1 100 -e "hotfix_results_dir=$work/results/shared" &
 chains+=($!)
 rollout one hotfix_one 25% 10 -e "hotfix_results_dir=$work/results/shared"
 wait "${chains[@]}"
+[ "$(cat "$work/status.status")" = 0 ] || fail "status.yml"
+cat "$work/status.log"
 # Two folders, each with its own rollout's hosts alone; then each where check_results.py looks.
 shared=("$work/results/shared/"*/)
 [ "${#shared[@]}" -eq 2 ] || fail "canary and one: ${#shared[@]} results folders"

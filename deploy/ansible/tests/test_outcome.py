@@ -1,11 +1,13 @@
 """The outcomes of plugins/filter/hotfix_outcome.py that the simulated fleet cannot produce (the
 launcher's own one-hour wait on Linux, Windows codes with the top bit set, a launcher that did not
-start, the policy's codes on Windows, the preflight's unknown and unsafe items as reasons), that
-its code table and the role's default policy agree with docs/exit-status.md, and that the
-SHA256SUMS list of plugins/filter/hotfix_staging.py is the one sha256sum writes, escaped names
-included."""
+start, the policy's codes on Windows, the preflight's unknown and unsafe items as reasons; states
+the preflight cannot tell or gives without a patch-info file, a Windows preflight that is not
+there, a host lost between its two runs), that its code table and the role's default policy agree
+with docs/exit-status.md, and that the SHA256SUMS list of plugins/filter/hotfix_staging.py is the
+one sha256sum writes, escaped names included."""
 
 import base64
+import json
 import os
 import re
 import subprocess
@@ -20,7 +22,7 @@ COLLECTION = os.path.join(HERE, '..')
 ROLE = os.path.join(COLLECTION, 'roles', 'hotfix_rollout')
 sys.path.insert(0, os.path.join(COLLECTION, 'plugins', 'filter'))
 sys.path.insert(0, os.path.join(COLLECTION, 'plugins', 'lookup'))
-from hotfix_outcome import CODES, hotfix_failure, hotfix_outcome  # noqa: E402
+from hotfix_outcome import CODES, hotfix_failure, hotfix_outcome, hotfix_state  # noqa: E402
 from hotfix_staging import hotfix_sha256sums  # noqa: E402
 from hotfix_sums import bundle_entries  # noqa: E402
 
@@ -112,9 +114,53 @@ class OutcomeTest(unittest.TestCase):
         unknown = hotfix_outcome({'status': 77, 'report': {'unknown': [
             {'item': 'staging', 'reason': '/s/KB.SHA256SUMS: Permission denied'}]}})
         self.assertIn('(staging: /s/KB.SHA256SUMS: Permission denied)', unknown['reason'])
+        held = {'status': 0, 'report': {'check': {'installed': True}, 'patch_info': {
+            'access': None, 'access_reason': 'Sharing violation. (error 32)'}}}
+        self.assertIn('whether the launcher could record the id is not known: Sharing violation',
+                      hotfix_outcome(held, check_mode=True)['reason'])
         stopped = hotfix_failure({'msg': 'refused: C:\\hotfix is owned by someone'}, 'Check')
         self.assertEqual(stopped['classification'], 'refused')
         self.assertEqual(hotfix_failure({'msg': 'boom'}, 'Copy')['reason'], 'Copy: boom')
+
+    def test_states(self):
+        version = {'rc': 0, 'stdout': 'hotfix-preflight 1.1.0\r\n'}
+        settings = {'text': '[MicrosoftPatch]', 'missing': False, 'problem': ''}
+
+        def state(status, installed=None, recorded=None, run=None, ran=version, given=settings):
+            answers = {'installed': installed, 'installed_reason': None if installed is not None
+                       else 'Failed RegOpenKeyEx: access denied', 'recorded': recorded,
+                       'recorded_reason': None if recorded is not None
+                       else 'not used: ProgramPath is not in the registry',
+                       'reboot_pending': False, 'reboot_pending_reason': None}
+            line = hotfix_state(run or {'rc': status, 'stdout': json.dumps(
+                {'status': status, 'verdict': 'v', 'patch_id': 'KB1', 'state': answers})},
+                ran, given, 'C:\\hotfix\\hotfix-preflight.exe')
+            return line['state'], line['installed'], line['preflight_version'], line['reason']
+
+        cases = [
+            (state(2, True, None), ('installed', True, 'hotfix-preflight 1.1.0',
+                                    'preflight 2: v; recorded unknown: not used: ProgramPath')),
+            (state(77, None, False), ('cannot tell', None, 'hotfix-preflight 1.1.0',
+                                      'preflight 77: v; installed unknown: Failed RegOpenKeyEx')),
+            # win_command gives no rc when the program is not there.
+            (state(0, ran={'failed': True, 'msg': 'Exception calling "SearchPath": "Could not '
+                                                 'find file"'}),
+             ('tool missing', None, None, 'the preflight C:\\hotfix\\hotfix-preflight.exe cannot '
+                                          'run: Exception calling "SearchPath"')),
+            # A preflight that predates --state refuses the option.
+            (state(0, run={'rc': 64, 'stdout': '', 'stderr': 'unknown option --state\n'}),
+             ('tool missing', None, 'hotfix-preflight 1.1.0', 'the preflight C:\\hotfix\\'
+              'hotfix-preflight.exe gave no answer to --state (exit status 64): unknown option')),
+            (state(0, run={'unreachable': True, 'msg': 'lost\r\n'}),
+             ('unreachable', None, 'hotfix-preflight 1.1.0', 'lost')),
+            (state(0, given={'text': None, 'missing': False, 'problem': 'x is not UTF-8'}),
+             ('cannot tell', None, 'hotfix-preflight 1.1.0', 'x is not UTF-8')),
+            (state(0, given={'text': None, 'missing': True, 'problem': 'x is empty'}),
+             ('settings broken', None, 'hotfix-preflight 1.1.0', 'x is empty')),
+        ]
+        for (name, installed, preflight, reason), expected in cases:
+            self.assertEqual((name, installed, preflight), expected[:3])
+            self.assertTrue(reason.startswith(expected[3]), (reason, expected[3]))
 
     def test_codes_and_policy_are_those_of_the_exit_status_page(self):
         with open(os.path.join(HERE, '..', '..', '..', 'docs', 'exit-status.md')) as page:

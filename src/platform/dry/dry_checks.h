@@ -6,9 +6,12 @@
 
 #include "platform/dry/dry.h"
 
-/// Whether a failed look-up with this last-error code says nothing about whether the thing is
-/// there: access denied, a sharing or I/O error.
-bool ErrorLeavesUnknown(uint32_t code);
+/// Whether a failed open with this last-error code fails the launcher's own open the same way,
+/// whoever runs it and whenever: no such file or path, not a folder, a link or special file the
+/// launcher refuses (each system's list is named where it is defined). A failed look-up with any
+/// other error (permission, resource limits, I/O, network, sharing) says nothing about what is
+/// there and leaves it unknown.
+bool ErrorDecides(uint32_t code);
 /// Whether the file at the platform path `path` is there to be read, as the settings reader reads
 /// it; the reason says why it is absent or unknown.
 Lookup LookUpFileToRead(const char* path, DryReason* reason);

@@ -1,7 +1,7 @@
 // The dry platform's journal, and its services that are the same on every system: the module
-// path the preflight chose, the settings and registry reads noted as the platform makes them, and
-// an installer's start that is judged and then ends at once with exit code 0, so that the run goes
-// on to its installation check.
+// path the preflight chose, the settings and registry reads noted as the platform makes them, the
+// run's marks of its steps, and an installer's start that is judged and then ends at once with
+// exit code 0, so that the run goes on to its installation check.
 #include <cstring>
 
 #include "platform/dry/dry_checks.h"
@@ -21,12 +21,17 @@ namespace {
 // The one run the preflight makes: a single thread, which reads the journal once the run is over.
 DryJournal journal;
 FixedText<kHostPathCapacity> launcherPath;
+// Whether the marks now made are those of the step the dry platform runs after the check.
+bool probing = false;
 // The settings text the reads are served from, when one is given.
 const unsigned char* servedText = nullptr;
 size_t servedSize = 0;
 
 DryEvent* NoteEvent(DryEventKind kind, const char* path) {
-  if (journal.count == kMostDryEvents) return nullptr;
+  if (journal.count == kMostDryEvents) {
+    ++journal.dropped;
+    return nullptr;
+  }
   DryEvent* event = &journal.events[journal.count++];
   *event = DryEvent{};
   event->kind = kind;
@@ -38,6 +43,8 @@ DryEvent* NoteEvent(DryEventKind kind, const char* path) {
 
 void StartDryRun(const char* path) {
   journal.count = 0;
+  journal.markCount = 0;
+  journal.dropped = 0;
   journal.start = DryStart{};
   CopyText(&launcherPath, path);
 }
@@ -100,9 +107,9 @@ RegistryKey* OpenMachineKey(const char* path, RegistryView view) {
   uint32_t error = ReadLastError();
   if (DryEvent* event = NoteEvent(DryEventKind::kKeyOpen, path)) {
     event->view = view;
-    event->lookup = key != nullptr              ? Lookup::kFound
-                    : ErrorLeavesUnknown(error) ? Lookup::kUnknown
-                                                : Lookup::kAbsent;
+    event->lookup = key != nullptr        ? Lookup::kFound
+                    : ErrorDecides(error) ? Lookup::kAbsent
+                                          : Lookup::kUnknown;
     if (key == nullptr) {
       DryReason described;
       DescribeError(error, &described);
@@ -115,12 +122,37 @@ RegistryKey* OpenMachineKey(const char* path, RegistryView view) {
   return key;
 }
 
-ChildProcess* StartProcess(const char* applicationPath, const char* commandLine) {
+void MarkRunStep(const RunStepMark& mark) {
+  if (journal.markCount == kMostDryMarks) {
+    ++journal.dropped;
+  } else {
+    DryMark& noted = journal.marks[journal.markCount++];
+    noted = DryMark{};
+    noted.step = mark.step;
+    noted.probe = probing;
+    noted.decided = mark.decided;
+    noted.length = mark.length;
+    noted.exitCode = mark.exitCode;
+    noted.events = journal.count;
+    CopyText(&noted.directory, mark.directory);
+    CopyText(&noted.name, mark.name);
+    CopyText(&noted.patchId, mark.patchId);
+    CopyText(&noted.path, mark.path);
+    CopyText(&noted.text, mark.text);
+  }
+  // Where the id would go is worth telling also when the run does not get there: the step a
+  // passed check leads to runs now, through the run's own code, and only looks as every step here.
+  if (mark.step == RunStep::kCheckDecided && !mark.decided && !probing &&
+      mark.passedStep != nullptr) {
+    probing = true;
+    mark.passedStep(mark.directory, mark.name, mark.patchId);
+    probing = false;
+  }
+}
+
+ChildProcess* StartProcess(const char* applicationPath, const char*) {
   DryStart& start = journal.start;
   start.attempted = 1;
-  start.event = journal.count;
-  CopyText(&start.path, applicationPath);
-  CopyText(&start.commandLine, commandLine);
   start.check = CheckProgramFile(applicationPath, &start.error, &start.reason);
   // A program that could not be looked at is taken to start, as it would for whoever may look.
   bool starts = start.check == ProgramCheck::kStarts || start.check == ProgramCheck::kUnknown;

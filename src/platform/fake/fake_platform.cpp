@@ -12,6 +12,7 @@
 #include "platform/process.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
+#include "platform/run_steps.h"
 
 namespace {
 
@@ -176,4 +177,34 @@ int FormatSystemMessage(uint32_t code, char** text) {
 void ReleaseSystemMessage(char* text) {
   Release(FakeResource::kMessage);
   free(text);
+}
+
+// The run's marks: each step with what it decided, and the texts it carries.
+void MarkRunStep(const RunStepMark& mark) {
+  static const char* const kNames[] = {"settings", "arguments", "started",  "waited",
+                                       "checked",  "located",   "recorded", "merged"};
+  std::string text = kNames[static_cast<int>(mark.step)];
+  switch (mark.step) {
+    case RunStep::kSettingsRead:
+    case RunStep::kCheckDecided:
+      text += " " + std::to_string(mark.decided) + " " + mark.directory + mark.name + " " +
+              mark.patchId;
+      break;
+    case RunStep::kArgumentsAssembled:
+      text += " " + std::to_string(mark.decided) + " " + std::to_string(mark.length);
+      break;
+    case RunStep::kInstallerStarted:
+    case RunStep::kPatchInfoLocated:
+      text += " " + std::to_string(mark.decided) + " " + mark.path;
+      break;
+    case RunStep::kWaitEnded:
+      text += " " + std::to_string(mark.exitCode);
+      break;
+    case RunStep::kPatchInfoRecorded:
+      text += " " + std::to_string(mark.decided);
+      break;
+    case RunStep::kInstallerLogMerged:
+      break;
+  }
+  fake->marks.push_back(text);
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 struct FakeValue {
   uint32_t type;
@@ -31,6 +32,9 @@ struct FakePlatform {
   uint32_t exitCode = 0;
   uint32_t lastError = 2;
   std::string started;  // application path and command line of the last start
+
+  // The run's marks of its steps, in order, as "<step> <what it decided>" (see MarkRunStep).
+  std::vector<std::string> marks;
 
   // Reads of a value's data (not its size) fail.
   bool dataReadFails = false;

@@ -41,25 +41,32 @@ bool IsInDriveRoot(const char* path) {
          path[3] != '\0' && strpbrk(path + 3, "\\/") == nullptr;
 }
 
-HANDLE OpenTextHandle(const char* path, TextFileMode mode) {
+DWORD TextFileAccess(TextFileMode mode) {
   // Locking a byte needs the right to read or write data; appending must not have the latter. The
   // fallback, when appending is refused, needs only the right to write data: it writes at the end
   // as it was when the file was opened.
-  DWORD access = FILE_READ_DATA | FILE_APPEND_DATA;
-  DWORD disposition = OPEN_ALWAYS;
-  if (mode == TextFileMode::kWriteAtEnd) access = FILE_WRITE_DATA;
-  if (mode == TextFileMode::kCreateEmpty) access = GENERIC_WRITE;  // emptied once checked
-  if (mode == TextFileMode::kRead) {
-    access = GENERIC_READ;
-    disposition = OPEN_EXISTING;
+  switch (mode) {
+    case TextFileMode::kAppend:
+      break;
+    case TextFileMode::kWriteAtEnd:
+      return FILE_WRITE_DATA;
+    case TextFileMode::kCreateEmpty:
+      return GENERIC_WRITE;  // emptied once checked
+    case TextFileMode::kRead:
+      return GENERIC_READ;
   }
+  return FILE_READ_DATA | FILE_APPEND_DATA;
+}
+
+HANDLE OpenTextHandle(const char* path, TextFileMode mode) {
+  DWORD disposition = mode == TextFileMode::kRead ? OPEN_EXISTING : OPEN_ALWAYS;
   // Anyone may put a link into a drive's root folder: a file there is used only when it is no
   // symbolic link, junction or other reparse point and has no other name, so that nothing
   // elsewhere is emptied, appended to or read.
   bool exposed = IsInDriveRoot(path);
-  HANDLE handle = CreateFileA(
-      path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, disposition,
-      FILE_ATTRIBUTE_NORMAL | (exposed ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
+  HANDLE handle =
+      CreateFileA(path, TextFileAccess(mode), kTextFileSharing, nullptr, disposition,
+                  FILE_ATTRIBUTE_NORMAL | (exposed ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   // Only a disk file is used: a pipe or a character device would block the run or never end.
   bool usable = GetFileType(handle) == FILE_TYPE_DISK;

@@ -10,6 +10,10 @@
 /// Says whether a path names an entry in the root folder of a drive ("c:\tmp.log"), which any
 /// user may write to.
 bool IsInDriveRoot(const char* path);
+/// The rights the launcher's open of a text file asks for in `mode`.
+DWORD TextFileAccess(TextFileMode mode);
+/// The sharing every open of a text file allows: other readers, writers and deleters.
+inline constexpr DWORD kTextFileSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 /// Opens the file at `path` for `mode` as the launcher opens its text files: with deny-none
 /// sharing, a disk file only, and in a drive's root folder neither a reparse point nor a file with
 /// a second name. A writing mode creates the file when it is missing; none empties it or moves to

@@ -28,11 +28,17 @@ too, so a policy code matches a Linux status by its low 8 bits (3010 arrives as 
 
 hotfix_failure classifies what stopped a host's rollout in the role's rescue: the role's own
 stops say "<classification>: <reason>"; anything else failed in the task it names.
+
+hotfix_state makes a host's line of the fleet-state view (playbooks/status.yml) from the
+preflight's --version and its --state report for the bundle's settings: installed and recorded,
+installed (recorded unknown, or no patch-info file in use), installed, not recorded, not
+installed, settings broken, cannot tell, tool missing or unreachable.
 """
 
 from __future__ import absolute_import, division, print_function
 
 import base64
+import json
 import re
 
 __metaclass__ = type
@@ -231,9 +237,13 @@ def hotfix_outcome(preflight, launch=None, run_log='', log_offset=0, preflight_a
     if status != 0:
         return _result('failed', None, 'preflight %d; not launched' % status)
     installed = (report.get('check') or {}).get('installed')
-    if installed and (report.get('patch_info') or {}).get('access') == 'cannot be opened':
+    patch_info = report.get('patch_info') or {}
+    if installed and patch_info.get('access') == 'cannot be opened':
         ready = 'preflight 0: installed; the launcher could not record the id: the patch-info ' \
                 'file cannot be opened'
+    elif installed and 'access' in patch_info and patch_info['access'] is None:
+        ready = 'preflight 0: installed; whether the launcher could record the id is not known: ' \
+                '%s' % patch_info.get('access_reason')
     else:
         ready = 'preflight 0: ' + ('installed; the launcher would record the id' if installed
                                    else 'not installed; the launcher would start the installer')
@@ -289,6 +299,65 @@ def hotfix_outcome(preflight, launch=None, run_log='', log_offset=0, preflight_a
     if status == _STILL_ACTIVE:
         return _result('still running', status, reason, platform)
     return _result('failed', status, reason, platform)
+
+
+# The three answers of the preflight's --state, each true, false or null (unknown, with a reason).
+STATE_ANSWERS = ('installed', 'recorded', 'reboot_pending')
+
+
+def _state_line(line, state, reason):
+    """The line with its state and reason; an answer not given is unknown for that reason."""
+    line.update(state=state, reason=reason)
+    for answer in STATE_ANSWERS:
+        if line[answer] is None and not line[answer + '_reason']:
+            line[answer + '_reason'] = state
+    return line
+
+
+def hotfix_state(state_run, version_run=None, settings=None, preflight=''):
+    """A host's line of the fleet-state view, all but its host, time and run id: state_run is
+    the result of the preflight's --state --settings - run (skipped when it did not run),
+    version_run that of its --version run, settings the hotfix_settings lookup's answer for the
+    bundle, preflight the preflight's path on the host."""
+    state_run, version_run, settings = state_run or {}, version_run or {}, settings or {}
+    line = {'patch_id': None, 'preflight_status': None, 'preflight_name': None,
+            'preflight_version': (version_run.get('stdout') or '').strip() or None
+            if version_run.get('rc') == 0 else None}
+    for answer in STATE_ANSWERS:
+        line.update({answer: None, answer + '_reason': None})
+    lost = [run for run in (version_run, state_run) if run.get('unreachable')]
+    if lost:
+        return _state_line(line, 'unreachable',
+                           (lost[0].get('msg') or 'the host is unreachable').strip())
+    if version_run.get('rc') != 0:
+        return _state_line(line, 'tool missing', 'the preflight %s cannot run: %s' % (
+            preflight, (version_run.get('msg') or version_run.get('stderr') or '').strip()))
+    if settings.get('problem'):
+        return _state_line(line, 'settings broken' if settings.get('missing') else 'cannot tell',
+                           settings['problem'])
+    status, stdout = state_run.get('rc'), state_run.get('stdout') or ''
+    if status not in (0, 1, 2, 77) or not stdout.startswith('{'):
+        said = (state_run.get('stderr') or state_run.get('msg') or '').strip()
+        return _state_line(line, 'tool missing', 'the preflight %s gave no answer to --state '
+                           '(exit status %s): %s' % (preflight, status, said))
+    report = json.loads(stdout)
+    answers = report.get('state') or {}
+    for answer in STATE_ANSWERS:
+        line.update({answer: answers.get(answer),
+                     answer + '_reason': answers.get(answer + '_reason')})
+    line.update(patch_id=report.get('patch_id'), preflight_status=status,
+                preflight_name=report.get('verdict'))
+    reason = 'preflight %d: %s' % (status, report.get('verdict'))
+    if status == 1:
+        return _state_line(line, 'settings broken', '%s: %s' % (reason, bundle_cause(report)))
+    reason += ''.join('; %s unknown: %s' % (answer.replace('_', ' '), line[answer + '_reason'])
+                      for answer in STATE_ANSWERS if line[answer] is None)
+    if status == 2:
+        state = {True: 'installed and recorded', False: 'installed, not recorded'}.get(
+            line['recorded'], 'installed')
+    else:
+        state = 'not installed' if status == 0 else 'cannot tell'
+    return _state_line(line, state, reason)
 
 
 def hotfix_failure(failed_result, task_name=''):
@@ -351,4 +420,4 @@ class FilterModule(object):
         return {'hotfix_outcome': hotfix_outcome, 'hotfix_failure': hotfix_failure,
                 'hotfix_code_in': hotfix_code_in, 'hotfix_file_state': hotfix_file_state,
                 'hotfix_tail': hotfix_tail, 'hotfix_unread_note': hotfix_unread_note,
-                'hotfix_stat_states': hotfix_stat_states}
+                'hotfix_stat_states': hotfix_stat_states, 'hotfix_state': hotfix_state}

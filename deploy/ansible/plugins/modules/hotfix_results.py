@@ -1,15 +1,16 @@
 #!/usr/bin/python
 # -*- coding: utf-8 -*-
-"""The hotfix_rollout role's results on the controller: a results folder of the rollout's own,
-then after every wave the summary lines of its hosts, the files read from them, and from all the
-lines summary.csv, not-attempted.txt, retry.txt and report.html, with the sentence that says why
-the wave stops the rollout when it does."""
+"""The hotfix_rollout role's results on the controller: a results folder of the run's own, then
+after every wave of a rollout the summary lines of its hosts, the files read from them, and from
+all the lines summary.csv, not-attempted.txt and retry.txt, with the sentence that says why the
+wave stops the rollout when it does; or the state lines of a fleet-state run, with state.csv. It
+returns the data that the role's templates make report.html and state.html of."""
 
 from __future__ import absolute_import, division, print_function
 
 import base64
+import collections
 import csv
-import html
 import io
 import json
 import os
@@ -21,29 +22,38 @@ __metaclass__ = type
 
 DOCUMENTATION = r'''
 module: hotfix_results
-short_description: Makes a rollout's results folder and writes its results on the controller
+short_description: Makes a run's results folder and writes its results on the controller
 description:
-  - With I(results_dir), makes the rollout's folder C(<results_dir>/<bundle>-<run id>), where the
-    run id is the UTC time and the first number from 1 that gives a folder no one has, made with
-    an exclusive mkdir, so that rollouts started in the same second get folders of their own.
-  - With I(dir), appends the summary line of each host in I(entries) that has none yet to
-    C(summary.jsonl), and a line C(unreachable) for each host of I(started) that has neither a
-    line nor an entry (Ansible lost it on the way). Writes the files an entry carries to
-    C(hosts/<host>/), made only for a host with files.
+  - With I(results_dir), makes the run's folder C(<results_dir>/<bundle>-<run id>) (a rollout) or
+    C(<results_dir>/<bundle>-state-<run id>) (a fleet-state run), where the run id is the UTC time
+    and the first number from 1 that gives a folder no one has, made with an exclusive mkdir, so
+    that runs started in the same second get folders of their own.
+  - With I(dir) and I(kind) C(rollout), appends the summary line of each host in I(entries) that
+    has none yet to C(summary.jsonl), and a line C(unreachable) for each host of I(started) that
+    has neither a line nor an entry (Ansible lost it on the way). Writes the files an entry
+    carries to C(hosts/<host>/), made only for a host with files.
   - Then rewrites C(summary.csv) (text cells that a spreadsheet would take for a formula get a
-    leading apostrophe), C(not-attempted.txt) (the hosts of I(fleet) without a line),
-    C(retry.txt) (the hosts to run again) and C(report.html) from every line, tells whether this
-    wave stops the rollout as Ansible's C(serial) and C(max_fail_percentage) decide it, and
-    returns the counts and a table for the console.
+    leading apostrophe), C(not-attempted.txt) (the hosts of I(fleet) without a line) and
+    C(retry.txt) (the hosts to run again) from every line, tells whether this wave stops the
+    rollout as Ansible's C(serial) and C(max_fail_percentage) decide it, and returns the counts,
+    a table for the console and the data of C(report.html).
+  - With I(dir) and I(kind) C(state), writes the state lines of I(entries) to C(state.jsonl) and
+    C(state.csv) (spreadsheet-safe as C(summary.csv)), and returns the counts, a table for the
+    console and the data of C(state.html).
 options:
   results_dir:
-    description: The folder of the rollouts' results folders; given, a new folder is made.
+    description: The folder of the runs' results folders; given, a new folder is made.
     type: path
   dir:
-    description: The rollout's results folder, to write the wave's results to.
+    description: The run's results folder, to write the results to.
     type: path
+  kind:
+    description: A rollout's results, or a fleet-state run's.
+    type: str
+    choices: [rollout, state]
+    default: rollout
   run_id:
-    description: The rollout's id.
+    description: The run's id.
     type: str
   bundle:
     description: The bundle's name.
@@ -54,7 +64,8 @@ options:
     type: int
     default: 1
   fleet:
-    description: The play's hosts within its limit, in the play's order.
+    description: The play's hosts within its limit, in the play's order (a fleet-state run's lines
+      follow it).
     type: list
     elements: str
     default: []
@@ -76,9 +87,10 @@ options:
     elements: dict
     default: []
   entries:
-    description: Summary lines as dictionaries; C(_files) (file name to base64 bytes),
-      C(_records) (base64 of the bytes this run appended to the run log) and C(_fails) (the
-      host fails, so that its wave counts it) are kept beside them.
+    description: A rollout's summary lines as dictionaries; C(_files) (file name to base64
+      bytes), C(_records) (base64 of the bytes this run appended to the run log) and C(_fails)
+      (the host fails, so that its wave counts it) are kept beside them. Or a fleet-state run's
+      state lines.
     type: list
     elements: dict
     default: []
@@ -95,38 +107,40 @@ dir:
   returned: with results_dir
   type: str
 counts:
-  description: Hosts per classification.
+  description: Hosts per classification (a rollout) or state.
   returned: with dir
   type: dict
 not_attempted:
   description: The hosts of the fleet without a summary line.
-  returned: with dir
+  returned: with dir, kind rollout
   type: list
 retry:
   description: The hosts of retry.txt.
-  returned: with dir
+  returned: with dir, kind rollout
   type: list
 stopped:
   description: Why this wave stops the rollout, or an empty text.
-  returned: with dir
+  returned: with dir, kind rollout
   type: str
 table:
   description: The console table, one line an item.
   returned: with dir
   type: list
+page:
+  description: What templates/report.html.j2 (kind rollout) or templates/state.html.j2 (kind
+    state) shows.
+  returned: with dir
+  type: dict
 '''
 
 KEYS = ('host', 'preflight_status', 'rebooted', 'exit_status', 'preflight_after',
         'classification', 'patch_id', 'reason', 'time', 'preflight_name', 'exit_name', 'run_id',
         'dry_run', 'started', 'launcher_version', 'preflight_version', 'wave')
-# The classifications in the order the report shows them, and their colours.
-CLASSES = (('success', '#2e7d32'), ('already installed', '#00897b'),
-           ('not applicable', '#78909c'), ('reboot needed', '#f9a825'),
-           ('would install', '#1e88e5'), ('reboot first', '#fbc02d'),
-           ('retry later', '#ef6c00'), ('still running', '#8e24aa'),
-           ('interrupted', '#ad1457'), ('bundle broken', '#c62828'),
-           ('cannot tell', '#6d4c41'), ('tool missing', '#d84315'), ('refused', '#b71c1c'),
-           ('unreachable', '#455a64'), ('failed', '#e53935'), ('not attempted', '#bdbdbd'))
+# The classifications in the order the console and the report show them (the report's colours
+# are in templates/results.html.j2).
+CLASSES = ('success', 'already installed', 'not applicable', 'reboot needed', 'would install',
+           'reboot first', 'retry later', 'still running', 'interrupted', 'bundle broken',
+           'cannot tell', 'tool missing', 'refused', 'unreachable', 'failed', 'not attempted')
 NOT_ATTEMPTED = 'not attempted'
 # The classifications a rerun may mend; with the hosts not attempted, retry.txt lists them. A
 # host still running its installer, or one the preflight cannot judge without more rights, is
@@ -134,24 +148,41 @@ NOT_ATTEMPTED = 'not attempted'
 RETRY = ('failed', 'interrupted', 'retry later', 'refused', 'bundle broken', 'tool missing',
          'unreachable')
 NUMBERS = ('preflight_status', 'exit_status', 'preflight_after', 'wave')
+# A fleet-state run's line per host: its state, then each of the three answers (true, false or
+# null for unknown) with the reason it is unknown.
+STATE_KEYS = ('host', 'state', 'installed', 'installed_reason', 'recorded', 'recorded_reason',
+              'reboot_pending', 'reboot_pending_reason', 'patch_id', 'preflight_status',
+              'preflight_name', 'preflight_version', 'reason', 'time', 'run_id')
+# The states in the order the console and state.html show them.
+STATES = ('installed and recorded', 'installed', 'installed, not recorded', 'not installed',
+          'settings broken', 'cannot tell', 'tool missing', 'unreachable', 'failed')
+ANSWERS = ('installed', 'recorded', 'reboot_pending')
+REBOOT_PENDING = 'reboot pending'
+NO_STATE = 'a task failed before the host gave its state (the console names it)'
+
 # A spreadsheet takes a cell that begins with one of these for a formula.
 FORMULA_STARTS = ('=', '+', '-', '@', '\t', '\r')
 MOST_RECORD_BYTES = 1 << 20  # of one host's records shown in the page
 
 
-def new_folder(results_dir, bundle, stamp):
-    """Makes <results_dir>/<bundle>-<stamp>-<n> for the first n from 1 whose folder is not there,
+def new_folder(results_dir, name, stamp):
+    """Makes <results_dir>/<name>-<stamp>-<n> for the first n from 1 whose folder is not there,
     each try an exclusive mkdir; returns the run id <stamp>-<n> and the folder."""
     os.makedirs(results_dir, exist_ok=True)
     number = 1
     while True:
         run_id = '%s-%d' % (stamp, number)
-        folder = os.path.join(os.path.abspath(results_dir), '%s-%s' % (bundle, run_id))
+        folder = os.path.join(os.path.abspath(results_dir), '%s-%s' % (name, run_id))
         try:
             os.mkdir(folder)
             return run_id, folder
         except FileExistsError:
             number += 1
+
+
+def _utc_now():
+    """The UTC time as the lines give it."""
+    return time.strftime('%Y-%m-%dT%H:%M:%SZ', time.gmtime())
 
 
 def wave_sizes(serial, count):
@@ -187,8 +218,8 @@ def stop_sentence(wave, waves, size, failing, lost, max_fail):
 
 
 def csv_cell(value):
-    """A summary value as a CSV cell: numbers as they are, a text that a spreadsheet would take
-    for a formula behind an apostrophe."""
+    """A value as a CSV cell: numbers as they are, a text that a spreadsheet would take for a
+    formula behind an apostrophe."""
     if value is None:
         return ''
     if isinstance(value, str) and value.startswith(FORMULA_STARTS):
@@ -229,7 +260,7 @@ def _append_lines(path, entries, started, run_id):
             new.append({'host': begun['host'], 'classification': 'unreachable', 'run_id': run_id,
                         'reason': 'Ansible lost the host during its rollout',
                         'started': begun.get('started'), 'wave': begun.get('wave'),
-                        'time': time.strftime('%Y-%m-%dT%H:%M:%SZ', time.gmtime())})
+                        'time': _utc_now()})
     with open(path, 'a', encoding='utf-8') as summary:
         for entry in new:
             line = _line(entry)
@@ -259,145 +290,65 @@ def _keep_files(folder, entry):
             out.write(base64.b64decode(encoded))
 
 
-def _css_name(classification):
-    return 'c-' + classification.replace(' ', '-')
-
-
-def _chart(counts):
-    shown = [(name, colour) for name, colour in CLASSES if counts.get(name)]
-    most = max([counts[name] for name, _ in shown] or [1])
-    bars = []
-    for index, (name, colour) in enumerate(shown):
-        width = 300 * counts[name] // most or 1
-        y = 8 + index * 26
-        bars.append(
-            '<g class="bar" data-classification="%s" data-count="%d">'
-            '<text x="150" y="%d" text-anchor="end">%s</text>'
-            '<rect x="160" y="%d" width="%d" height="18" fill="%s"/>'
-            '<text x="%d" y="%d">%d</text></g>'
-            % (html.escape(name), counts[name], y + 14, html.escape(name), y, width, colour,
-               168 + width, y + 14, counts[name]))
-    return ('<svg class="chart" role="img" aria-label="hosts per classification" width="520" '
-            'height="%d" xmlns="http://www.w3.org/2000/svg">%s</svg>'
-            % (16 + 26 * len(shown), ''.join(bars)))
-
-
-def _clock(stamp):
-    """A row's time of day; the page's head gives the dates."""
-    return '<time datetime="%s">%s</time>' % (html.escape(stamp), html.escape(stamp[11:])) \
-        if stamp else ''
-
-
 def _records_text(data):
+    """A host's run-log records as the page shows them: the last MOST_RECORD_BYTES, read in the
+    launcher's code page, lines ended by LF."""
     cut = len(data) > MOST_RECORD_BYTES
     text = data[-MOST_RECORD_BYTES:].decode('cp1252', errors='replace').replace('\r\n', '\n')
     return ('(the first %d bytes are left out)\n' % (len(data) - MOST_RECORD_BYTES) if cut
             else '') + text
 
 
-def _row(line):
-    escape = html.escape
-    exit_status = line.get('exit_status')
-    return (
-        '<tr class="host %s" data-host="%s"><td>%s</td><td class="wave">%s</td>'
-        '<td class="classification">%s</td><td>%s</td><td>%s</td><td>%s</td>'
-        '<td class="time started">%s</td><td class="time ended">%s</td><td>%s</td></tr>'
-        % (_css_name(line.get('classification') or ''), escape(line['host']), escape(line['host']),
-           '' if line.get('wave') is None else line['wave'],
-           escape(line.get('classification') or ''),
-           escape('' if line.get('preflight_status') is None else '%s (%s)' % (
-               line['preflight_status'], line.get('preflight_name') or '')),
-           escape('' if exit_status is None else '%s%s' % (
-               exit_status, ' (%s)' % line['exit_name'] if line.get('exit_name') else '')),
-           escape(line.get('reason') or ''), _clock(line.get('started')),
-           _clock(line.get('time')),
-           '' if line.get('classification') == NOT_ATTEMPTED else
-           'yes' if line.get('rebooted') else 'no'))
-
-
 def _page(params, lines, counts, not_attempted, records, outcome):
-    escape = html.escape
-    present = [name for name, _ in CLASSES if counts.get(name)]
-    filters = ''.join('<input type="radio" name="filter" class="filter" id="f-%s">'
-                      % _css_name(name) for name in present)
-    labels = ''.join('<label for="f-%s">%s (%d)</label>'
-                     % (_css_name(name), escape(name), counts[name]) for name in present)
-    rules = ''.join('#f-%s:checked~table.hosts tbody tr:not(.%s){display:none}'
-                    '#f-%s:checked~nav label[for="f-%s"]{background:#263238;color:#fff}'
-                    % ((_css_name(name),) * 4) for name in present)
-    rows = [_row(line) for line in sorted(lines, key=lambda line: line['host'])]
-    rows += [_row({'host': host, 'classification': NOT_ATTEMPTED}) for host in not_attempted]
-    logs = ''.join(
-        '<section class="records %s" data-host="%s"><h3>%s: %s</h3><pre class="run-log">%s</pre>'
-        '</section>' % (_css_name(line['classification']), escape(line['host']),
-                        escape(line['host']), escape(line['classification']),
-                        escape(_records_text(records[line['host']])))
-        for line in sorted(lines, key=lambda line: line['host']) if records.get(line['host']))
-    times = sorted(value for line in lines for value in (line.get('started'), line.get('time'))
-                   if value)
-    next_steps = ''.join('<p class="%s">%s</p>' % (kind, escape(text)) for kind, text in (
-        ('stop', outcome['stopped']), ('failed-hosts', outcome['failed_hosts']))
-        if text)
-    if outcome['go_on']:
-        next_steps += '<p>%s <code id="go-on">%s</code></p>' % (
-            escape(outcome['go_on'][0]), escape(outcome['go_on'][1]))
-    return '''<!DOCTYPE html>
-<html lang="en"><head><meta charset="utf-8">
-<title>Rollout of %(bundle)s, %(run)s</title>
-<style>
-body{font:14px/1.4 sans-serif;margin:24px;color:#212121}
-h1{font-size:20px}h2{font-size:16px;margin-top:28px}h3{font-size:14px}
-dl.facts{display:grid;grid-template-columns:max-content auto;gap:2px 16px}dt{font-weight:bold}
-p.stop{font-weight:bold;color:#b71c1c}code{background:#eceff1;padding:2px 4px}
-svg.chart text{font:12px sans-serif}
-input.filter{position:absolute;opacity:0}
-nav label{display:inline-block;padding:3px 10px;margin:0 6px 8px 0;border:1px solid #90a4ae;
-border-radius:12px;cursor:pointer}
-#f-all:checked~nav label[for="f-all"]{background:#263238;color:#fff}
-table.hosts{border-collapse:collapse;width:100%%}
-table.hosts th,table.hosts td{border-bottom:1px solid #cfd8dc;padding:4px 8px;text-align:left;
-vertical-align:top}
-td.time{white-space:nowrap}
-pre.run-log{background:#eceff1;padding:8px;overflow-x:auto;white-space:pre-wrap}
-%(rules)s
-</style></head><body>
-<h1>Rollout of %(bundle)s</h1>
-<dl class="facts"><dt>bundle</dt><dd>%(bundle)s</dd><dt>run id</dt><dd id="run-id">%(run)s</dd>
-<dt>time (UTC)</dt><dd>%(first)s to %(last)s</dd>
-<dt>waves</dt><dd id="waves">%(wave)d of %(waves)d</dd>
-<dt>hosts</dt><dd>%(hosts)d with a line, %(missing)d not attempted</dd></dl>
-%(next_steps)s
-<h2>Hosts per classification</h2>
-%(chart)s
-<h2>Hosts</h2>
-<main><input type="radio" name="filter" class="filter" id="f-all" checked>%(filters)s
-<nav><label for="f-all">all (%(all)d)</label>%(labels)s</nav>
-<table class="hosts"><thead><tr><th>host</th><th>wave</th><th>classification</th>
-<th>preflight</th><th>exit status</th><th>reason</th><th>started</th><th>ended</th>
-<th>rebooted</th></tr></thead>
-<tbody>
-%(rows)s
-</tbody></table></main>
-<h2>Not attempted</h2>
-<p id="not-attempted">%(not_attempted)s</p>
-<h2>Run-log records of this run, hosts that did not succeed</h2>
-%(logs)s
-</body></html>
-''' % {'bundle': escape(params['bundle']), 'run': escape(params['run_id']),
-       'first': escape(times[0] if times else ''), 'last': escape(times[-1] if times else ''),
-       'wave': params['wave'], 'waves': outcome['waves'], 'next_steps': next_steps,
-       'hosts': len(lines), 'missing': len(not_attempted), 'all': len(lines) + len(not_attempted),
-       'chart': _chart(counts), 'filters': filters, 'labels': labels, 'rules': rules,
-       'rows': '\n'.join(rows),
-       'not_attempted': escape(', '.join(not_attempted)) or 'none', 'logs': logs or '<p>none</p>'}
+    """What templates/report.html.j2 shows: the rollout's facts, why it stopped and how to go on,
+    the hosts per classification, a row per host (hosts not attempted last) and the records of
+    each host that did not succeed."""
+    ordered = sorted(lines, key=lambda line: line['host'])
+    return {
+        'bundle': params['bundle'], 'run_id': params['run_id'],
+        'times': _span(lines, ('started', 'time')),
+        'wave': params['wave'], 'waves': outcome['waves'], 'stopped': outcome['stopped'],
+        'failed_hosts': outcome['failed_hosts'],
+        'go_on': list(outcome['go_on']) if outcome['go_on'] else None,
+        'counts': [{'name': name, 'count': counts[name]} for name in CLASSES if counts.get(name)],
+        'hosts': len(lines), 'not_attempted': not_attempted,
+        'rows': ordered + [dict(dict.fromkeys(KEYS), host=host, classification=NOT_ATTEMPTED)
+                           for host in not_attempted],
+        'records': [{'host': line['host'], 'classification': line['classification'],
+                     'text': _records_text(records[line['host']])}
+                    for line in ordered if records.get(line['host'])],
+    }
+
+
+def _span(lines, keys):
+    """The first and the last time of the lines' keys (UTC texts), empty texts when none."""
+    times = sorted(line[key] for line in lines for key in keys if line.get(key))
+    return [times[0], times[-1]] if times else ['', '']
+
+
+def _counted(title, names, counts, total, more=()):
+    """The console's table of hosts per name, in the order of names, their total, and more rows
+    (name, count) after it."""
+    width = max([20] + [len(name) for name in names])
+    return (['%-*s %5s' % (width, title, 'hosts')]
+            + ['%-*s %5d' % (width, name, counts[name]) for name in names if counts.get(name)]
+            + ['%-*s %5d' % (width, name, count) for name, count in (('total', total),) + more])
+
+
+def _csv(keys, rows):
+    """The rows (lists of values in the order of keys) as CSV, a header of the keys first."""
+    buffer = io.StringIO()
+    writer = csv.writer(buffer, lineterminator='\n')
+    writer.writerow(keys)
+    for row in rows:
+        writer.writerow([csv_cell(value) for value in row])
+    return buffer.getvalue()
 
 
 def _table(counts, total, not_attempted, outcome):
-    table = ['%-20s %5s' % ('classification', 'hosts')]
-    table += ['%-20s %5d' % (name, counts[name]) for name, _ in CLASSES
-              if counts.get(name) and name != NOT_ATTEMPTED]
-    table += ['%-20s %5d' % ('total', total),
-              'not attempted: %s' % (', '.join(not_attempted) or 'none')]
+    table = _counted('classification', [name for name in CLASSES if name != NOT_ATTEMPTED],
+                     counts, total)
+    table += ['not attempted: %s' % (', '.join(not_attempted) or 'none')]
     table += [text for text in (outcome['stopped'], outcome['failed_hosts']) if text]
     if outcome['go_on']:
         table.append('%s %s' % outcome['go_on'])
@@ -433,9 +384,7 @@ def write_results(params):
     for entry in new:
         _keep_files(folder, entry)
 
-    counts = {}
-    for line in lines:
-        counts[line['classification']] = counts.get(line['classification'], 0) + 1
+    counts = collections.Counter(line['classification'] for line in lines)
     classes = dict((line['host'], line['classification']) for line in lines)
     not_attempted = [host for host in params['fleet'] if host not in classes]
     if not_attempted:
@@ -449,20 +398,46 @@ def write_results(params):
         if os.path.exists(path):
             with open(path, 'rb') as log:
                 records[line['host']] = log.read()
-    buffer = io.StringIO()
-    writer = csv.writer(buffer, lineterminator='\n')
-    writer.writerow(KEYS)
-    for line in lines:
-        writer.writerow([csv_cell(line.get(key)) for key in KEYS])
-    _write(os.path.join(folder, 'summary.csv'), buffer.getvalue())
+    _write(os.path.join(folder, 'summary.csv'),
+           _csv(KEYS, [[line.get(key) for key in KEYS] for line in lines]))
     _write(os.path.join(folder, 'not-attempted.txt'),
            ''.join(host + '\n' for host in not_attempted))
     _write(os.path.join(folder, 'retry.txt'), ''.join(host + '\n' for host in retry))
-    _write(os.path.join(folder, 'report.html'),
-           _page(params, lines, counts, not_attempted, records, outcome))
-    return dict(changed=bool(new), counts=counts, not_attempted=not_attempted, retry=retry,
+    return dict(changed=bool(new), counts=dict(counts), not_attempted=not_attempted, retry=retry,
                 stopped=outcome['stopped'],
-                table=_table(counts, len(lines), not_attempted, outcome))
+                table=_table(counts, len(lines), not_attempted, outcome),
+                page=_page(params, lines, counts, not_attempted, records, outcome))
+
+
+def _state_row(line):
+    """A state line's values as state.csv gives them: each answer true, false or unknown."""
+    return [('unknown' if line[key] is None else str(line[key]).lower()) if key in ANSWERS
+            else line[key] for key in STATE_KEYS]
+
+
+def write_states(params):
+    """Writes a fleet-state run's state.jsonl and state.csv, a line per host of params['fleet']
+    in its order (a host of it without an entry is failed), and returns the module's results."""
+    folder = params['dir']
+    given = dict((entry['host'], entry) for entry in params['entries'])
+    unanswered = dict(((answer + '_reason', 'failed') for answer in ANSWERS), state='failed',
+                      run_id=params['run_id'], reason=NO_STATE, time=_utc_now())
+    lines = [dict((key, given.get(host, dict(unanswered, host=host)).get(key))
+                  for key in STATE_KEYS) for host in params['fleet'] or list(given)]
+    _write(os.path.join(folder, 'state.jsonl'),
+           ''.join(json.dumps(line) + '\n' for line in lines))
+    _write(os.path.join(folder, 'state.csv'), _csv(STATE_KEYS, map(_state_row, lines)))
+    counts = collections.Counter(line['state'] for line in lines)
+    pending = len([line for line in lines if line['reboot_pending']])
+    choices = [{'name': name, 'count': counts[name]} for name in STATES if counts.get(name)]
+    return dict(
+        changed=True, counts=dict(counts),
+        table=_counted('state', STATES, counts, len(lines), ((REBOOT_PENDING, pending),)),
+        page={'bundle': params['bundle'], 'run_id': params['run_id'],
+              'times': _span(lines, ('time',)), 'counts': choices, 'reboot_pending': pending,
+              'filters': choices + ([{'name': REBOOT_PENDING, 'count': pending}]
+                                    if pending else []),
+              'rows': sorted(lines, key=lambda line: line['host'])})
 
 
 def main():
@@ -470,6 +445,7 @@ def main():
         argument_spec=dict(
             results_dir=dict(type='path'),
             dir=dict(type='path'),
+            kind=dict(type='str', choices=['rollout', 'state'], default='rollout'),
             run_id=dict(type='str'),
             bundle=dict(type='str', required=True),
             wave=dict(type='int', default=1),
@@ -488,10 +464,13 @@ def main():
     params = module.params
     try:
         if params['results_dir']:
-            run_id, folder = new_folder(params['results_dir'], params['bundle'],
-                                        time.strftime('%Y%m%dT%H%M%SZ', time.gmtime()))
+            run_id, folder = new_folder(
+                params['results_dir'],
+                params['bundle'] + ('-state' if params['kind'] == 'state' else ''),
+                time.strftime('%Y%m%dT%H%M%SZ', time.gmtime()))
             module.exit_json(changed=True, run_id=run_id, dir=folder)
-        module.exit_json(**write_results(params))
+        module.exit_json(**(write_states(params) if params['kind'] == 'state'
+                            else write_results(params)))
     except OSError as error:
         module.fail_json(msg='the results folder %s: %s'
                          % (params['results_dir'] or params['dir'], error))

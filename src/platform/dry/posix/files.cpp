@@ -21,10 +21,16 @@ namespace {
 
 constexpr int kMostLinks = 40;  // as the kernel follows on one path
 
+// The errors the launcher's open meets in the same way whoever runs it and whenever: no such file
+// or folder, a name too long, a path out of the prefix, not a folder on the way, a link it refuses
+// or too many links, a folder or a special file where a file should be, a read-only file system.
+constexpr int kDecidingErrors[] = {ENOENT, ENAMETOOLONG, EXDEV, ENOTDIR,
+                                   ELOOP,  EISDIR,       ENXIO, EROFS};
+
 FileAccess Failed(int failure, DryReason* reason) {
   DescribeError(static_cast<uint32_t>(failure), reason);
-  return ErrorLeavesUnknown(static_cast<uint32_t>(failure)) ? FileAccess::kUnknown
-                                                            : FileAccess::kCannotOpen;
+  return ErrorDecides(static_cast<uint32_t>(failure)) ? FileAccess::kCannotOpen
+                                                      : FileAccess::kUnknown;
 }
 
 // The file that is there: whether this user may write to it, asked of the very file opened.
@@ -54,7 +60,8 @@ FileAccess ProbeFolder(const char* mapped, DryReason* reason) {
     return Failed(errno, reason);
   }
   if (!S_ISDIR(status.st_mode)) return Failed(ENOTDIR, reason);
-  return access(resolved, W_OK | X_OK) == 0 ? FileAccess::kWouldCreate : Failed(errno, reason);
+  return faccessat(AT_FDCWD, resolved, W_OK | X_OK, AT_EACCESS) == 0 ? FileAccess::kWouldCreate
+                                                                     : Failed(errno, reason);
 }
 
 // Replaces the host path `mapped` with the target of the link there, as the create follows it:
@@ -99,7 +106,12 @@ FileAccess ProbeForWriting(const char* path, DryReason* reason) {
 
 }  // namespace
 
-bool ErrorLeavesUnknown(uint32_t code) { return code == EACCES || code == EIO; }
+bool ErrorDecides(uint32_t code) {
+  for (int deciding : kDecidingErrors) {
+    if (code == static_cast<uint32_t>(deciding)) return true;
+  }
+  return false;
+}
 
 Lookup LookUpFileToRead(const char* path, DryReason* reason) {
   char mapped[kMappedPathCapacity];
@@ -113,7 +125,7 @@ Lookup LookUpFileToRead(const char* path, DryReason* reason) {
     failure = errno;
   }
   DescribeError(static_cast<uint32_t>(failure), reason);
-  return ErrorLeavesUnknown(static_cast<uint32_t>(failure)) ? Lookup::kUnknown : Lookup::kAbsent;
+  return ErrorDecides(static_cast<uint32_t>(failure)) ? Lookup::kAbsent : Lookup::kUnknown;
 }
 
 TextFile* OpenTextFile(const char* path, TextFileMode mode) {

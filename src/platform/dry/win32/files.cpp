@@ -1,7 +1,8 @@
 // The dry platform's text files on Windows. A read opens the file as the launcher would and reads
-// it for real. An open to write only looks: a file that is there is opened for its attributes
-// alone, and a missing one is judged by the folder the create would put it in. Nothing is
-// created, emptied or written.
+// it for real. An open to write only looks: a file that is there is looked at for what it is, then
+// opened with the very rights and sharing the launcher's open asks for but only if it exists, so
+// that nothing is created or cut; a missing one is judged by the folder the create would put it
+// in, which must let this user add a file. Nothing is created, emptied or written.
 #include <windows.h>
 
 #include <cstring>
@@ -11,9 +12,16 @@
 
 namespace {
 
+// The errors the launcher's open meets in the same way whoever runs it and whenever: no such file,
+// folder or drive, a name that is not one or is too long, not a folder on the way, too many links.
+constexpr DWORD kDecidingErrors[] = {
+    ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND,       ERROR_INVALID_NAME,
+    ERROR_BAD_PATHNAME,   ERROR_FILENAME_EXCED_RANGE, ERROR_INVALID_DRIVE,
+    ERROR_DIRECTORY,      ERROR_CANT_RESOLVE_FILENAME};
+
 FileAccess Failed(DWORD code, DryReason* reason) {
   DescribeError(code, reason);
-  return ErrorLeavesUnknown(code) ? FileAccess::kUnknown : FileAccess::kCannotOpen;
+  return ErrorDecides(code) ? FileAccess::kCannotOpen : FileAccess::kUnknown;
 }
 
 FileAccess Refused(const char* what, DryReason* reason) {
@@ -22,8 +30,8 @@ FileAccess Refused(const char* what, DryReason* reason) {
 }
 
 // A missing file: the create puts it into its folder (the path up to its last separator), which
-// must be there. A name the folder lists all the same is a link whose target is missing, which
-// cannot be told apart from here.
+// must be there and let this user add a file to it. A name the folder lists all the same is a link
+// whose target is missing, which cannot be told apart from here.
 FileAccess ProbeFolder(const char* path, DryReason* reason) {
   WIN32_FIND_DATAA found;
   HANDLE listed = FindFirstFileA(path, &found);
@@ -42,19 +50,23 @@ FileAccess ProbeFolder(const char* path, DryReason* reason) {
   folder[length] = '\0';
   DWORD attributes = GetFileAttributesA(folder);
   if (attributes == INVALID_FILE_ATTRIBUTES) return Failed(GetLastError(), reason);
-  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileAccess::kWouldCreate
-                                                      : Failed(ERROR_PATH_NOT_FOUND, reason);
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return Failed(ERROR_PATH_NOT_FOUND, reason);
+  // The right the create needs of the folder, asked of the system by opening it with that right.
+  HANDLE opened = CreateFileA(folder, FILE_ADD_FILE, kTextFileSharing, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return Failed(GetLastError(), reason);
+  CloseHandle(opened);
+  return FileAccess::kWouldCreate;
 }
 
 // What OpenTextFile(path, mode) would meet in a writing mode, which creates a missing file. In a
 // drive's root folder a reparse point or a file with a second name is refused as the launcher
 // refuses it.
-FileAccess ProbeForWriting(const char* path, DryReason* reason) {
+FileAccess ProbeForWriting(const char* path, TextFileMode mode, DryReason* reason) {
   bool exposed = IsInDriveRoot(path);
-  HANDLE handle = CreateFileA(
-      path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | (exposed ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
-      nullptr);
+  DWORD flags = exposed ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
+  HANDLE handle = CreateFileA(path, FILE_READ_ATTRIBUTES, kTextFileSharing, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     DWORD code = GetLastError();
     return code == ERROR_FILE_NOT_FOUND ? ProbeFolder(path, reason) : Failed(code, reason);
@@ -71,33 +83,40 @@ FileAccess ProbeForWriting(const char* path, DryReason* reason) {
       ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || information.nNumberOfLinks > 1)) {
     return Refused("a link, or a file with a second name, in a drive's root folder", reason);
   }
+  // The launcher's own open, with its rights and sharing, of the file that is there: who may write
+  // it and who holds it open decide, as they would for the launcher.
+  HANDLE opened = CreateFileA(path, TextFileAccess(mode), kTextFileSharing, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return Failed(GetLastError(), reason);
+  CloseHandle(opened);
   return FileAccess::kOpens;
 }
 
 }  // namespace
 
-bool ErrorLeavesUnknown(uint32_t code) {
-  return code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION ||
-         code == ERROR_LOCK_VIOLATION || code == ERROR_NOT_READY || code == ERROR_IO_DEVICE;
+bool ErrorDecides(uint32_t code) {
+  for (DWORD deciding : kDecidingErrors) {
+    if (code == deciding) return true;
+  }
+  return false;
 }
 
 Lookup LookUpFileToRead(const char* path, DryReason* reason) {
-  HANDLE handle =
-      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle = CreateFileA(path, GENERIC_READ, kTextFileSharing, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle != INVALID_HANDLE_VALUE) {
     CloseHandle(handle);
     return Lookup::kFound;
   }
   DWORD code = GetLastError();
   DescribeError(code, reason);
-  return ErrorLeavesUnknown(code) ? Lookup::kUnknown : Lookup::kAbsent;
+  return ErrorDecides(code) ? Lookup::kAbsent : Lookup::kUnknown;
 }
 
 TextFile* OpenTextFile(const char* path, TextFileMode mode) {
   DryReason reason;
   if (mode != TextFileMode::kRead) {
-    FileAccess access = ProbeForWriting(path, &reason);
+    FileAccess access = ProbeForWriting(path, mode, &reason);
     NoteFileOpen(path, mode, access, reason);
     return access == FileAccess::kCannotOpen ? nullptr : StartTextFile(nullptr, true);
   }

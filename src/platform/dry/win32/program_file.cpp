@@ -89,7 +89,7 @@ ProgramCheck CheckProgramFile(const char* applicationPath, uint32_t* error, DryR
   if (file == INVALID_HANDLE_VALUE) {
     *error = GetLastError();
     DescribeError(*error, reason);
-    return ErrorLeavesUnknown(*error) ? ProgramCheck::kUnknown : ProgramCheck::kMissing;
+    return ErrorDecides(*error) ? ProgramCheck::kMissing : ProgramCheck::kUnknown;
   }
   ProgramCheck check = GetFileType(file) == FILE_TYPE_DISK
                            ? CheckHeaders(file, error, reason)

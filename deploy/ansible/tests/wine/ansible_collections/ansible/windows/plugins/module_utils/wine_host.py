@@ -30,11 +30,11 @@ def host_path(path):
     return current
 
 
-def run_program(argv, chdir=None):
+def run_program(argv, chdir=None, stdin=None):
     """Runs argv (Windows paths and arguments; Wine quotes them into one command line) in the
-    folder chdir; returns (rc, stdout, stderr, start_error), rc the full 32-bit exit code
-    (unsigned), or None with start_error the system's error code when the program did not start.
-    """
+    folder chdir, with the bytes stdin on its standard input (none when it is None); returns (rc,
+    stdout, stderr, start_error), rc the full 32-bit exit code (unsigned), or None with
+    start_error the system's error code when the program did not start."""
     relay = os.environ.get('HOTFIX_WINE_RELAY')
     if not relay or not os.path.isfile(relay):
         raise RuntimeError('HOTFIX_WINE_RELAY names no relay_exit_code.exe: %s' % relay)
@@ -42,7 +42,7 @@ def run_program(argv, chdir=None):
     os.close(fd)
     try:
         done = subprocess.run(['wine', relay, 'Z:' + code_file.replace('/', '\\')] + list(argv),
-                              cwd=host_path(chdir) if chdir else None, stdin=subprocess.DEVNULL,
+                              cwd=host_path(chdir) if chdir else None, input=stdin or b'',
                               capture_output=True, check=False)
         with open(code_file, encoding='ascii') as written:
             kind, _, value = written.read().strip().partition(' ')

@@ -3,9 +3,9 @@
 # A test double of ansible.windows.win_command for a simulated Windows host (a Wine prefix): it
 # runs argv under Wine in chdir and returns the real module's documented values (rc, the full
 # 32-bit exit code as the real module gives it, unsigned; stdout, stderr, cmd, start, end, delta),
-# failing as it does on a non-zero rc or a program that cannot start. It does not take the free
-# form, creates, removes, stdin or output_encoding_override, and Wine, not this module, quotes
-# argv into the command line.
+# failing as it does on a non-zero rc or a program that cannot start; stdin goes to the program as
+# its UTF-8 bytes. It does not take the free form, creates, removes or output_encoding_override,
+# and Wine, not this module, quotes argv into the command line.
 from __future__ import absolute_import, division, print_function
 
 import datetime
@@ -18,9 +18,11 @@ __metaclass__ = type
 
 def main():
     module = AnsibleModule(argument_spec=dict(argv=dict(type='list', elements='str', required=True),
-                                              chdir=dict(type='str')))
+                                              chdir=dict(type='str'), stdin=dict(type='str')))
     argv, started = module.params['argv'], datetime.datetime.utcnow()
-    rc, stdout, stderr, start_error = run_program(argv, module.params['chdir'])
+    stdin = module.params['stdin']
+    rc, stdout, stderr, start_error = run_program(argv, module.params['chdir'],
+                                                  stdin.encode('utf-8') if stdin else None)
     ended = datetime.datetime.utcnow()
     result = dict(changed=True, cmd=' '.join(argv), stdout=stdout, stderr=stderr,
                   stdout_lines=stdout.splitlines(), start=str(started), end=str(ended),
