@@ -802,7 +802,7 @@ void ExpectHostPaths(const Leg& on, const Json& report) {
                                     {"patch_info", "path"},
                                     {"run_log", "path"},
                                     {"installer_log", "path"}}) {
-    if (!report[object].is_object()) continue;
+    if (!report.contains(object) || !report[object].is_object()) continue;
     // A host's state names the settings file as it was given.
     if (report.contains("state") && std::string(object) == "settings") continue;
     const Json& path = report[object][key];
