@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "../wine/standard_streams_win32.h"
+
 namespace {
 
 // Wine saves a whole branch, HKEY_LOCAL_MACHINE included, as text with each key's time.
@@ -62,13 +64,7 @@ int main(int argc, char** argv) {
   if (saves != nullptr) {
     EnableBackupPrivilege();
     SaveMachineKey(saves, "before.reg");
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    HANDLE* streams[] = {&startup.hStdInput, &startup.hStdOutput, &startup.hStdError};
-    DWORD kinds[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
-    for (int i = 0; i < 3; ++i) {
-      *streams[i] = GetStdHandle(kinds[i]);
-      SetHandleInformation(*streams[i], HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    }
+    InheritStandardStreams(&startup);
   }
   PROCESS_INFORMATION process;
   if (!CreateProcessA(nullptr, line, nullptr, nullptr, saves != nullptr, 0, nullptr, nullptr,

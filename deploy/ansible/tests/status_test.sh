@@ -4,18 +4,22 @@
 # time: each host's line (installed and recorded, installed and not recorded, not installed,
 # a reboot pending, settings broken, the preflight missing, unreachable), state.csv, the runs'
 # exit status and console table, that no file under any host's prefix changed (names, kinds,
-# sizes and modification times, listed before and after), and state.html in Chromium. The fleet
-# test makes the hosts and the inventory, and exports the Ansible settings, before it calls this.
+# sizes and modification times, listed before and after; drive C of a Windows host), and
+# state.html in Chromium. The fleet test makes the hosts and the inventory, and exports the
+# Ansible settings, before it calls this; the WINDOWS_HOSTS it names (Wine prefixes in
+# WORK_DIR/wine, with the preflight in C:\hotfix) are the hotfix installed and recorded, and not
+# installed.
 #
-#   status_test.sh WORK_DIR INVENTORY
+#   status_test.sh WORK_DIR INVENTORY [WINDOWS_HOST_RECORDED WINDOWS_HOST_MISSING]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 ansible_dir=$(dirname "$here")
 work=$1
 inventory=$2
 results=$work/results
+windows_hosts=("${@:3}")
 hosts=(state-recorded state-unrecorded state-missing state-pending state-bad-ini state-no-tool
-  state-lost)
+  state-lost "${windows_hosts[@]}")
 problems=0
 fail() {
   echo "FAIL: status: $*"
@@ -24,7 +28,11 @@ fail() {
 
 listing() {
   for host in "${hosts[@]}"; do
-    find "$work/prefixes/$host" -printf '%p %y %s %T@\n'
+    if [ -d "$work/wine/$host" ]; then
+      find "$work/wine/$host/drive_c" -printf '%p %y %s %T@\n'
+    else
+      find "$work/prefixes/$host" -printf '%p %y %s %T@\n'
+    fi
   done | sort
 }
 
@@ -57,10 +65,15 @@ state-bad-ini    -     -     false settings broken         ~ RegKeyValue is miss
 state-no-tool    -     -     -     tool missing            ~ missing/hotfix-preflight cannot run
 state-lost       -     -     -     unreachable             ~ 127.0.0.1
 EOF
+if [ ${#windows_hosts[@]} -eq 2 ]; then
+  printf '%s\n' "${windows_hosts[0]} true  true  false installed and recorded  ~ preflight 2: installed" \
+    "${windows_hosts[1]} false false false not installed           ~ preflight 0: not installed" \
+    >> "$work/expected-state.txt"
+fi
 python3 "$here/check_state.py" "$results" "$work/expected-state.txt" state state-check ||
   fail "state lines differ"
 for name in state state-check; do
-  grep -qE '^ +"not installed +2",$' "$results/$name.out" &&
+  grep -qE "^ +\"not installed +$((2 + ${#windows_hosts[@]} / 2))\",\$" "$results/$name.out" &&
     grep -qE '^ +"reboot pending +1"$' "$results/$name.out" || fail "$name: no console table"
 done
 python3 "$here/check_report.py" --state "$(echo "$results/state/"*/)" "$work/state.png" || fail "state.html"

@@ -1,14 +1,18 @@
-"""The outcomes of filter_plugins/hotfix_outcome.py that the simulated fleet cannot produce (the
+"""The outcomes of plugins/filter/hotfix_outcome.py that the simulated fleet cannot produce (the
 launcher's own one-hour wait on Linux, Windows codes with the top bit set, a launcher that did not
-start, the policy's codes on Windows; states the preflight cannot tell or gives without a
-patch-info file, a Windows preflight that is not there, a host lost between its two runs), and
-that its code table and the role's default policy agree with docs/exit-status.md."""
+start, the policy's codes on Windows, the preflight's unknown and unsafe items as reasons; states
+the preflight cannot tell or gives without a patch-info file, a Windows preflight that is not
+there, a host lost between its two runs), that its code table and the role's default policy agree
+with docs/exit-status.md, and that the SHA256SUMS list of plugins/filter/hotfix_staging.py is the
+one sha256sum writes, escaped names included."""
 
 import base64
 import json
 import os
 import re
+import subprocess
 import sys
+import tempfile
 import unittest
 
 import yaml
@@ -17,7 +21,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 COLLECTION = os.path.join(HERE, '..')
 ROLE = os.path.join(COLLECTION, 'roles', 'hotfix_rollout')
 sys.path.insert(0, os.path.join(COLLECTION, 'plugins', 'filter'))
+sys.path.insert(0, os.path.join(COLLECTION, 'plugins', 'lookup'))
 from hotfix_outcome import CODES, hotfix_failure, hotfix_outcome, hotfix_state  # noqa: E402
+from hotfix_staging import hotfix_sha256sums  # noqa: E402
+from hotfix_sums import bundle_entries  # noqa: E402
 
 OLD = b'1/2/2025 3:4:5 : KB5001234, C:\\hotfix\\KB5001234\\ setup Exit code = 3\r\n'
 READY = {'status': 0, 'report': {'check': {'installed': False}}}
@@ -94,6 +101,19 @@ class OutcomeTest(unittest.TestCase):
                                                 'patch_info': {'access': 'cannot be opened'}}}
         self.assertIn('could not record the id',
                       hotfix_outcome(unrecordable, check_mode=True)['reason'])
+        unsafe = {'status': 4, 'report': {'staging': {'findings': [
+            {'path': 'C:\\hotfix\\', 'host_path': 'C:\\hotfix\\', 'who': 'BUILTIN\\Users',
+             'how': 'may add files'},
+            {'path': None, 'host_path': '/srv/x/', 'who': None, 'how': 'is a link'}],
+            'more_findings': 3}}}
+        for check_mode in (False, True):
+            refused = hotfix_outcome(unsafe, check_mode=check_mode)
+            self.assertEqual(refused['classification'], 'refused')
+            self.assertTrue(refused['reason'].endswith(': C:\\hotfix\\: BUILTIN\\Users may add '
+                                                       'files; /srv/x/: is a link; and 3 more'))
+        unknown = hotfix_outcome({'status': 77, 'report': {'unknown': [
+            {'item': 'staging', 'reason': '/s/KB.SHA256SUMS: Permission denied'}]}})
+        self.assertIn('(staging: /s/KB.SHA256SUMS: Permission denied)', unknown['reason'])
         held = {'status': 0, 'report': {'check': {'installed': True}, 'patch_info': {
             'access': None, 'access_reason': 'Sharing violation. (error 32)'}}}
         self.assertIn('whether the launcher could record the id is not known: Sharing violation',
@@ -158,6 +178,25 @@ class OutcomeTest(unittest.TestCase):
                                                                 int(linux)))
             self.assertEqual(CODES[code], (name, meaning.strip()))
             self.assertEqual(classes.get(code, 'failed'), role)
+
+
+class SumsTest(unittest.TestCase):
+    def test_the_list_is_sha256sums_own(self):
+        # Names that sha256sum escapes, and an executable file in a folder, read by the lookup.
+        with tempfile.TemporaryDirectory() as bundle:
+            os.mkdir(os.path.join(bundle, 'sub'))
+            names = ['Installer.ini', 'back\\slash', 'line\nfeed', 'sub/KB 1.exe']
+            for index, name in enumerate(names):
+                with open(os.path.join(bundle, name), 'wb') as out:
+                    out.write(b'%d\r\n' % index)
+            os.chmod(os.path.join(bundle, 'sub/KB 1.exe'), 0o750)
+            entries = bundle_entries(bundle + '/')
+            expected = subprocess.run(['sha256sum'] + sorted(names), cwd=bundle, check=True,
+                                      capture_output=True).stdout.decode()
+        self.assertEqual(hotfix_sha256sums(entries), expected)
+        self.assertEqual([(entry['path'], entry['executable']) for entry in entries],
+                         [('Installer.ini', False), ('back\\slash', False), ('line\nfeed', False),
+                          ('sub/KB 1.exe', True)])
 
 
 if __name__ == '__main__':

@@ -10,6 +10,8 @@ return-code policy (hotfix_reboot_codes, hotfix_skip_codes, hotfix_retry_codes):
   preflight 2                          already installed (installed and recorded)
   preflight 1                          bundle broken, with the cause from the preflight's report
   preflight 3                          reboot needed (nothing was launched)
+  preflight 4                          refused: someone other than an administrator can change
+                                       what would run, or the bundle is not the one staged
   preflight 77                         cannot tell
   the async limit ended the launcher   interrupted (Ansible killed it and its installer)
   launcher 0, preflight after 2        success
@@ -179,6 +181,20 @@ def bundle_cause(report):
     return 'the preflight says the launcher would not start the installer'
 
 
+def staging_findings(report):
+    """What the preflight's staging findings say, each with the host path it names."""
+    staging = (report or {}).get('staging') or {}
+    findings = ['%s: %s' % (finding.get('host_path') or finding.get('path'),
+                            ' '.join(part for part in (finding.get('who'), finding.get('how'))
+                                     if part))
+                for finding in staging.get('findings') or []]
+    more = int(staging.get('more_findings') or 0)
+    if more:
+        findings.append('and %d more' % more)
+    return 'someone other than an administrator can change what would run as administrator, or ' \
+           'the bundle is not the one staged: ' + ('; '.join(findings) or 'no finding listed')
+
+
 def hotfix_code_in(rc, codes, platform='linux'):
     """Whether a launcher's exit status stands for one of the codes (for the retry loop)."""
     if rc is None:
@@ -205,9 +221,14 @@ def hotfix_outcome(preflight, launch=None, run_log='', log_offset=0, preflight_a
     if status == 1 or status == 64:
         cause = bundle_cause(report) if status == 1 else preflight.get('error') or ''
         return _result('bundle broken', None, 'preflight %d: %s' % (status, cause))
+    if status == 4:
+        return _result('refused', None, 'preflight 4: ' + staging_findings(report))
     if status == 77:
-        return _result('cannot tell', None, 'preflight 77: the preflight cannot tell; run it as '
-                                            'an administrator or root')
+        unknown = '; '.join('%s: %s' % (item.get('item'), item.get('reason'))
+                            for item in report.get('unknown') or [])
+        return _result('cannot tell', None, 'preflight 77: the preflight cannot tell%s; run it as '
+                                            'an administrator or root'
+                       % (' (%s)' % unknown if unknown else ''))
     if status == 2:
         return _result('already installed', None, 'preflight 2: installed and recorded')
     if status == 3:
@@ -364,8 +385,9 @@ def hotfix_unread_note(found):
 
 
 def hotfix_file_state(found):
-    """What win_stat (follow false) found, as the launcher would take it: 'regular file' for a
-    regular file with one name and no reparse point; else what it is."""
+    """What win_stat or ansible.builtin.stat (follow false) found, as the launcher would take it:
+    'regular file' for a regular file with one name and no link or other reparse point; else what
+    it is."""
     found = found or {}
     if not found.get('exists'):
         return 'missing'
@@ -386,25 +408,6 @@ def hotfix_stat_states(results):
             for result in results or ()]
 
 
-def hotfix_staged_problems(results):
-    """What is wrong with staged files, from win_stat results looped over {key: name, value:
-    SHA-256}: a file missing, not a regular file with one name, or with another SHA-256."""
-    problems = []
-    for result in results or ():
-        name, expected = result['item']['key'], result['item']['value']
-        found = result.get('stat') or {}
-        if not found.get('exists'):
-            problems.append('%s is missing' % name)
-        elif not found.get('isreg') or found.get('islnk') or found.get('isjunction'):
-            problems.append('%s is not a regular file' % name)
-        elif int(found.get('nlink') or 1) > 1:
-            problems.append('%s has %s names' % (name, found['nlink']))
-        elif found.get('checksum', '').lower() != expected:
-            problems.append('%s has SHA-256 %s, not the controller\'s %s'
-                            % (name, found.get('checksum'), expected))
-    return problems
-
-
 def _result(classification, exit_status, reason, platform='windows'):
     return {'classification': classification, 'exit_status': exit_status,
             'exit_name': code_name(exit_status, platform), 'reason': reason}
@@ -415,7 +418,6 @@ class FilterModule(object):
 
     def filters(self):
         return {'hotfix_outcome': hotfix_outcome, 'hotfix_failure': hotfix_failure,
-                'hotfix_code_in': hotfix_code_in, 'hotfix_staged_problems': hotfix_staged_problems,
-                'hotfix_file_state': hotfix_file_state, 'hotfix_tail': hotfix_tail,
-                'hotfix_unread_note': hotfix_unread_note, 'hotfix_stat_states': hotfix_stat_states,
-                'hotfix_state': hotfix_state}
+                'hotfix_code_in': hotfix_code_in, 'hotfix_file_state': hotfix_file_state,
+                'hotfix_tail': hotfix_tail, 'hotfix_unread_note': hotfix_unread_note,
+                'hotfix_stat_states': hotfix_stat_states, 'hotfix_state': hotfix_state}
