@@ -41,6 +41,8 @@ add_custom_target(package_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/changelog.
 file(GLOB docs ${PROJECT_SOURCE_DIR}/docs/*.md)
 install(FILES README.md ${docs} packaging/copyright ${PROJECT_BINARY_DIR}/changelog.gz
         DESTINATION ${HOTFIX_DOC_DIR})
+file(GLOB guides ${PROJECT_SOURCE_DIR}/docs/guides/*.md)
+install(FILES ${guides} DESTINATION ${HOTFIX_DOC_DIR}/guides)
 
 # The example bundle's settings and server registry as data, and its installer, a program of this
 # architecture, under /usr/lib.

@@ -189,7 +189,7 @@ built=$(build/release/linux/hotfix-preflight --version)
 name=hotfix-launcher-$version-win32
 zip=$name.zip
 folder=$staging/$name
-mkdir -p "$folder/docs"
+mkdir -p "$folder/docs/guides"
 for program in hotfix-launcher hotfix-preflight; do
   if [ -z "$pkcs12" ]; then
     cp "build/release/windows-x86/$program.exe" "$folder/"
@@ -202,6 +202,7 @@ done
 cp README.md CHANGELOG.md LICENSE "$folder/"
 cp examples/template/Installer.ini "$folder/"
 cp docs/*.md "$folder/docs/"
+cp docs/guides/*.md "$folder/docs/guides/"
 scripts/reproducible-zip.sh "$folder"
 
 (cd "$staging" && cpack -G DEB --config "$checkout/build/release/linux/CPackConfig.cmake" \

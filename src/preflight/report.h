@@ -7,7 +7,7 @@
 /// Prints one finding a line, the status and what to do next. Texts are printed as the launcher
 /// holds them, in the system's ANSI code page.
 void PrintTextReport(const PreflightReport& report, int status, const ReportOutput& out);
-/// Prints every finding as one JSON object in UTF-8, with the keys the README lists.
+/// Prints every finding as one JSON object in UTF-8, with the keys docs/preflight-json.md lists.
 void PrintJsonReport(const PreflightReport& report, int status, const ReportOutput& out);
 /// Prints a host's state (--state) as lines: the settings, whether the hotfix is installed and
 /// recorded, whether a reboot is pending, the status and what it means.

@@ -164,8 +164,9 @@ tail -n 3 "$work/release-b.log" | diff - SHA256SUMS >/dev/null ||
 
 echo "== the zip, the .deb and lintian"
 expected=$( (printf '%s\n' "$folder/" "$folder/hotfix-launcher.exe" "$folder/hotfix-preflight.exe" \
-  "$folder/Installer.ini" "$folder/README.md" "$folder/CHANGELOG.md" "$folder/LICENSE" "$folder/docs/"
-  cd "$a" && ls docs/*.md | sed "s#^#$folder/#") | LC_ALL=C sort)
+  "$folder/Installer.ini" "$folder/README.md" "$folder/CHANGELOG.md" "$folder/LICENSE" "$folder/docs/" \
+  "$folder/docs/guides/"
+  cd "$a" && ls docs/*.md docs/guides/*.md | sed "s#^#$folder/#") | LC_ALL=C sort)
 listed=$(cmake -E tar tf "$zip")
 [ "$listed" = "$expected" ] ||
   fail "the zip holds, in this order"$'\n'"$listed"$'\n'"instead of"$'\n'"$expected"

@@ -3,11 +3,11 @@
 # deploy/ansible/playbooks/rollout.yml: Linux hosts (connection local, one launcher prefix each;
 # one host reached over SSH at a closed port) and, with a windows-x64 build, Windows hosts (Wine
 # prefixes, through the test doubles of ansible.windows in wine/ and the connection
-# hotfix_test.wine.wine), made by make_host.sh. Rollouts: a dry run and then the README's command
+# hotfix_test.wine.wine), made by make_host.sh. Rollouts: a dry run and then the roll-out guide's command
 # on the 12-host fleet, which stops after its third wave, the command it prints to go on (with
 # the bundle mended), --limit one host, a fleet of special cases, a canary and a fleet of one
 # started at once into one results folder, a dry run and a rollout of six Windows hosts and a
-# Linux one, and two that the controller's check stops (the README's command without pywinrm; a
+# Linux one, and two that the controller's check stops (the roll-out guide's command without pywinrm; a
 # bundle without Installer.ini and a results folder that cannot be made). It checks every host's
 # one summary line, wave and classification, summary.csv, the hosts not attempted, retry.txt, the
 # stop's sentence, the kept files byte for byte, hosts left untouched, the staged modes, an
@@ -114,7 +114,7 @@ printf '#!/bin/sh\nmarker="$HOTFIX_LAUNCHER_PREFIX/busy-once"\n[ -e "$marker" ] 
 banner='1/2/2025 3:4:5 : *********************   QOR: New OS Patch  *****************************,   '
 
 # The fleets: host, group, bundle, registry, patch-info file (recorded: it holds the id), what
-# else the host has, and its extra variables. hotfix_fleet's waves of 3 (the README's 25%) go:
+# else the host has, and its extra variables. hotfix_fleet's waves of 3 (the roll-out guide's 25%) go:
 # [patched-1 ok-1 wants-reboot] [ok-2 not-applicable unrecorded] [fails-1603 pending no-ini],
 # whose failures pass 10%, so [bad-ini ok-3 ok-4] are never attempted.
 fleet=(
@@ -242,7 +242,7 @@ rollout() {
   echo "-- $name: exit status $status $(elapsed), CPU $(cat "$work/results/$name.cpu") s"
 }
 
-# The command the README's rollout printed to go on after its stop, run with the bundle mended
+# The command the roll-out guide's rollout printed to go on after its stop, run with the bundle mended
 # (and all at once, its results beside the others').
 go_on() {
   local command status=0
@@ -277,7 +277,7 @@ make_windows_hosts() {
   echo "-- ${#made[@]} Windows hosts $(elapsed)"
 }
 
-# Rollouts the controller's check stops before any host: the README's command on its example
+# Rollouts the controller's check stops before any host: the roll-out guide's command on its example
 # inventory on a controller without pywinrm (a winrm module that cannot be imported stands for
 # the missing package), and a bundle without Installer.ini with a results folder that cannot be
 # made (in a file).
@@ -309,7 +309,7 @@ state_test() {
 }
 
 echo "== the rollouts, and the fleet-state view beside them $(elapsed)"
-# The README's command after a dry run, in one wave, of the hosts with the dry run's four
+# The roll-out guide's command after a dry run, in one wave, of the hosts with the dry run's four
 # outcomes, then the command it gives to go on, then --limit; beside them the special cases,
 # then a canary and a fleet of one started at once into one results folder; and the fleet-state
 # view and the Windows hosts' dry run and rollout once their prefixes are made.
@@ -538,7 +538,7 @@ fi
 echo "== report.html in a browser $(elapsed)"
 python3 "$here/check_report.py" "$readme" "$work/report.png" "$stop" || fail "report.html"
 
-echo "== console table of the README's command"
+echo "== console table of the roll-out guide's command"
 sed -n '/"classification       hosts"/,/not attempted/p' "$work/results/readme.out" | tail -n 12
 echo "== total $(elapsed)"
 echo "$problems problems"
