@@ -153,12 +153,13 @@ fleet=(
   "canary-1       hotfix_canary fails-1603     server   -        -"
   "canary-2       hotfix_canary ok             patched  recorded -"
   "solo           hotfix_one    ok             patched  recorded -"
-  # The back-out's hosts (playbooks/backout.yml), after a rollout of all but bo-not-installed:
-  # their back-out commands are the staged example installer's, removing its value or not.
-  "bo-removed     hotfix_backout ok            server   -        - hotfix_backout_command=['$work/prefixes/bo-removed/drive_c/hotfix/KB5001234/KB5001234.exe','/uninstall']"
+  # The back-out's hosts (playbooks/backout.yml), patched and recorded as a rollout leaves them
+  # (lin-1 and the Windows hosts of hotfix_mixed are backed out after their rollout): their
+  # back-out commands are the example installer, removing its value or not.
+  "bo-removed     hotfix_backout ok            patched  recorded - hotfix_backout_command=['$work/bundles/ok/KB5001234/KB5001234.exe','/uninstall']"
   "bo-not-installed hotfix_backout ok          server   -        - hotfix_backout_command=['/bin/false']"
-  "bo-reboot      hotfix_backout ok            server   -        - hotfix_backout_command=['$work/prefixes/bo-reboot/drive_c/hotfix/KB5001234/KB5001234.exe','/exit:3010']"
-  "bo-failed      hotfix_backout ok            server   -        - hotfix_backout_command=['$work/prefixes/bo-failed/drive_c/hotfix/KB5001234/KB5001234.exe']"
+  "bo-reboot      hotfix_backout ok            patched  recorded - hotfix_backout_command=['$work/bundles/ok/KB5001234/KB5001234.exe','/exit:3010']"
+  "bo-failed      hotfix_backout ok            patched  recorded - hotfix_backout_command=['$work/bundles/ok/KB5001234/KB5001234.exe']"
   "bo-no-command  hotfix_backout_bare ok       patched  recorded -"
   # The fleet-state view's hosts (status_test.sh), which nothing else touches.
   "state-recorded   hotfix_state ok           patched  recorded -"
@@ -325,11 +326,10 @@ state_test() {
   echo "$status" > "$work/status.status"
 }
 
-# The back-out (playbooks/backout.yml) of the hotfix a rollout put on the hosts of
-# hotfix_backout, each host's patch-info file kept as the rollout left it, a dry run first; and
-# a Linux host without a back-out command, which the controller's check refuses.
+# The back-out (playbooks/backout.yml) of the hosts of hotfix_backout, each host's patch-info
+# file kept as it was, a dry run first; and a Linux host without a back-out command, which the
+# controller's check refuses.
 backouts() {
-  rollout bo-rollout hotfix_backout 100% 100 --limit '!bo-not-installed'
   patch_infos prefixes bo-removed bo-reboot bo-failed > "$work/backout-patchinfo.before"
   playbook=backout rollout backout-check hotfix_backout 100% 100 --check
   playbook=backout rollout backout hotfix_backout 100% 100
@@ -364,10 +364,10 @@ if [ -n "$windows_build" ]; then
     state_test &
     rollout mixed-check hotfix_mixed 100% 100 --check --limit win-ok
     rollout mixed hotfix_mixed 100% 100
-    patch_infos wine win-ok win-installed win-ok-2 > "$work/mixed-patchinfo.before"
+    { patch_infos wine win-ok win-installed win-ok-2; patch_infos prefixes lin-1; } > "$work/mixed-patchinfo.before"
     playbook=backout rollout mixed-backout-check hotfix_mixed 100% 100 --check --limit win-ok,win-reboot,lin-1
     playbook=backout rollout mixed-backout hotfix_mixed 100% 100
-    patch_infos wine win-ok win-installed win-ok-2 > "$work/mixed-patchinfo.after"
+    { patch_infos wine win-ok win-installed win-ok-2; patch_infos prefixes lin-1; } > "$work/mixed-patchinfo.after"
     wait
   } &
 else
@@ -437,9 +437,6 @@ cases  2 installed      1 2 - already installed ~ installed and recorded
 canary 2 canary-1       1 0 67 failed           ~ 1603 (0x00000643) ERROR_INSTALL_FAILURE
 canary 2 canary-2       - not attempted
 one    0 solo           1 2 - already installed ~ installed and recorded
-bo-rollout 0 bo-removed 1 0 0 success           ~ preflight after: 2
-bo-rollout 0 bo-reboot  1 0 0 success           ~ preflight after: 2
-bo-rollout 0 bo-failed  1 0 0 success           ~ preflight after: 2
 backout-check 0 bo-removed 1 2 - would back out ~ preflight 2: installed; the back-out command would run
 backout-check 0 bo-not-installed 1 0 - not installed ~ preflight 0: not installed; nothing ran
 backout-check 0 bo-reboot  1 2 - would back out ~ the back-out command would run
@@ -475,7 +472,7 @@ mixed-backout 2 lin-1      1 2 0 removed        ~ after it preflight 0: not inst
 EOF
 python3 "$here/check_results.py" "$work/results" "$work/expected.txt" "$inventory" || fail "summary lines differ"
 grep -q '"rebooted": true' "$work/results/cases/"*/summary.jsonl || fail "reboot-after: not rebooted"
-for name in check readme goon limit cases canary one bo-rollout backout-check backout \
+for name in check readme goon limit cases canary one backout-check backout \
   ${windows_build:+mixed-check mixed mixed-backout-check mixed-backout}; do
   grep -q 'not attempted:' "$work/results/$name.out" || fail "$name: no console table"
 done
@@ -494,8 +491,6 @@ done
 cmp "$work/backout-patchinfo.before" "$work/backout-patchinfo.after" || fail "backout: a patch-info file changed"
 [ -z "$windows_build" ] || cmp "$work/mixed-patchinfo.before" "$work/mixed-patchinfo.after" ||
   fail "mixed-backout: a patch-info file changed"
-grep -q "^KB5001234.\$" "$work/prefixes/bo-removed/drive_c/Qor/server/patchinfo" ||
-  fail "bo-removed: the rollout did not record the id"
 for name in no-pywinrm no-ini bo-no-command; do
   ! grep -q 'Roll the hotfix bundle out' "$work/results/$name.out" && [ ! -e "$work/results/$name" ] ||
     fail "$name: the rollout went on past the controller's check"
