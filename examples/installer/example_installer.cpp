@@ -4,6 +4,7 @@
 //   /no-log         writes no log, whatever /log: says;
 //   /delete-log     deletes the log it was told to write (after writing it);
 //   /mark           marks the hotfix installed in the registry;
+//   /uninstall      removes that mark (the value /mark sets), as a back-out of the hotfix;
 //   /spawn:MS       starts a copy of itself that outlives it: the copy sleeps, then creates
 //                   spawned.done beside the installer;
 //   /close-streams  closes its standard input, output and error;
@@ -68,6 +69,7 @@ int main(int argc, char** argv) {
     }
     if (strcmp(arg, "/delete-log") == 0 && logPath != nullptr) RemoveRaw(logPath);
     if (strcmp(arg, "/mark") == 0) MarkInstalled();
+    if (strcmp(arg, "/uninstall") == 0) UnmarkInstalled();
     if (strncmp(arg, "/spawn:", 7) == 0) {
       StartCopyOfSelf(argv[0], (kSpawnedSwitch + std::string(arg + 7)).c_str());
     }

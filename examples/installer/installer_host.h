@@ -10,6 +10,8 @@ FILE* OpenRaw(const char* path, const char* mode);
 void RemoveRaw(const char* path);
 /// Sets HKLM\SOFTWARE\ExampleHotfix "Installed" to the DWORD 1, in the launcher's registry view.
 void MarkInstalled();
+/// Deletes that value, in the same view; a value or key that is not there is left so.
+void UnmarkInstalled();
 void SleepMilliseconds(unsigned milliseconds);
 /// Starts this program again with `ownPath` as its program name and the one `argument`, and does
 /// not wait for it; a failed start is ignored.

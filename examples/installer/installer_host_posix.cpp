@@ -1,5 +1,6 @@
 // The example installer on Linux: paths through the launcher's own mapping; the registry mark is a
-// line appended to HKLM.reg, which the reader applies after everything before it.
+// line appended to HKLM.reg, which the reader applies after everything before it (so is its
+// removal).
 #include <unistd.h>
 
 #include <string>
@@ -17,13 +18,26 @@ void RemoveRaw(const char* path) {
   if (MapPlatformPath(path, mapped, sizeof mapped)) remove(mapped);
 }
 
-void MarkInstalled() {
+namespace {
+
+void AppendToRegistry(const char* lines) {
   std::string registry = std::string(PlatformPrefix()) + "/HKLM.reg";
   if (FILE* file = fopen(registry.c_str(), "ab")) {
-    fputs("\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ExampleHotfix]\r\n\"Installed\"=dword:00000001\r\n",
-          file);
+    fputs(lines, file);
     fclose(file);
   }
+}
+
+}  // namespace
+
+void MarkInstalled() {
+  AppendToRegistry(
+      "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ExampleHotfix]\r\n\"Installed\"=dword:00000001\r\n");
+}
+
+// A value line of "-" deletes the value, and a later line decides over an earlier one.
+void UnmarkInstalled() {
+  AppendToRegistry("\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ExampleHotfix]\r\n\"Installed\"=-\r\n");
 }
 
 void SleepMilliseconds(unsigned milliseconds) { usleep(milliseconds * 1000u); }

@@ -23,6 +23,16 @@ void MarkInstalled() {
   RegCloseKey(key);
 }
 
+void UnmarkInstalled() {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ExampleHotfix", 0,
+                    KEY_SET_VALUE | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
+    return;
+  }
+  RegDeleteValueA(key, "Installed");
+  RegCloseKey(key);
+}
+
 void SleepMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
 
 // The copy is started from the module's own path, so it needs no search; it gets no console.

@@ -7,12 +7,16 @@ start and end, the sentence that says why the rollout stopped, a run-log line th
 shown as text (no script element at all), and the filter by classification, which hides every
 other row in the browser without a server.
 
+With --backout, a back-out's report.html against summary.jsonl: as a rollout's, without a stop or
+run-log records, filtered by removed.
+
 With --state, a fleet-state run's state.html against state.jsonl: the chart's count per state,
 one row per host with its state, no script element, and the filters by state and by a pending
 reboot.
 
   check_report.py RESULTS_FOLDER SCREENSHOT_PNG STOP_SENTENCE
-  check_report.py --state STATE_FOLDER SCREENSHOT_PNG"""
+  check_report.py --state STATE_FOLDER SCREENSHOT_PNG
+  check_report.py --backout RESULTS_FOLDER SCREENSHOT_PNG"""
 
 import collections
 import html.parser
@@ -157,6 +161,20 @@ def check_report(folder, screenshot, stop):
     return problems, 'report.html: %d hosts, counts %s' % (len(lines), dict(counts))
 
 
+def check_backout(folder, screenshot):
+    """A back-out's report.html: the rollout's page checks but the stop and the run-log texts
+    (a back-out keeps none), the filter by removed, and its title."""
+    lines = lines_of(os.path.join(folder, 'summary.jsonl'))
+    counts = collections.Counter(line['classification'] for line in lines)
+    _, problems = check_page(
+        os.path.join(folder, 'report.html'), screenshot, counts, [line['host'] for line in lines],
+        {'f-c-removed': [line['host'] for line in lines if line['classification'] == 'removed']})
+    with open(os.path.join(folder, 'report.html'), encoding='utf-8') as page:
+        if '<h1>Back-out of KB5001234</h1>' not in page.read():
+            problems.append('no back-out title')
+    return problems, 'back-out report.html: %d hosts, counts %s' % (len(lines), dict(counts))
+
+
 def check_state(folder, screenshot):
     lines = lines_of(os.path.join(folder, 'state.jsonl'))
     counts = collections.Counter(line['state'] for line in lines)
@@ -173,7 +191,7 @@ def check_state(folder, screenshot):
 
 
 if __name__ == '__main__':
-    state = sys.argv[1] == '--state'
-    found, summary = check_state(*sys.argv[2:4]) if state else check_report(*sys.argv[1:4])
-    print('\n'.join(found) or '%s, screenshot %s' % (summary, sys.argv[3 if state else 2]))
+    mode = {'--state': check_state, '--backout': check_backout}.get(sys.argv[1])
+    found, summary = mode(*sys.argv[2:4]) if mode else check_report(*sys.argv[1:4])
+    print('\n'.join(found) or '%s, screenshot %s' % (summary, sys.argv[3 if mode else 2]))
     sys.exit(1 if found else 0)

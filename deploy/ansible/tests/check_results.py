@@ -22,7 +22,8 @@ import yaml
 KEYS = ['host', 'preflight_status', 'rebooted', 'exit_status', 'preflight_after',
         'classification', 'patch_id', 'reason', 'time', 'preflight_name', 'exit_name', 'run_id',
         'dry_run', 'started', 'launcher_version', 'preflight_version', 'wave']
-SUCCEEDING = ('success', 'already installed', 'would install')
+SUCCEEDING = ('success', 'already installed', 'would install', 'removed', 'not installed',
+              'would back out')
 
 
 def cell(value):
@@ -65,7 +66,8 @@ for run, want in runs.items():
     if len(hosts) != len(set(hosts)):
         problems.append('%s: a host has more than one line: %s' % (run, hosts))
     for line in lines:
-        if list(line) != KEYS or os.path.basename(folder) != 'KB5001234-' + line['run_id']:
+        kind = 'backout-' if 'backout' in run else ''
+        if list(line) != KEYS or os.path.basename(folder) != 'KB5001234-' + kind + line['run_id']:
             problems.append('%s: %s: keys or run id differ: %s' % (run, line['host'], line))
         if line['dry_run'] != run.endswith('check'):
             problems.append('%s: %s: dry_run is %s' % (run, line['host'], line['dry_run']))

@@ -13,7 +13,12 @@
 # stop's sentence, the kept files byte for byte, hosts left untouched, the staged modes, an
 # installer killed at the async limit, that every Windows task file ran, that the command
 # scripts/try-fleet.sh prints works from the folder it lays out (--syntax-check), and report.html
-# in a real browser (with a screenshot). Beside the rollouts, status_test.sh runs the fleet-state
+# in a real browser (with a screenshot). The back-out (playbooks/backout.yml) of hosts a rollout
+# patched, after a dry run, on Linux hosts and on the Windows and Linux hosts of the mixed fleet:
+# removed, not installed, reboot needed (3010), failed (an uninstall that exits 0 and removes
+# nothing), bundle broken, the patch-info files byte for byte as the rollout left them, a Linux
+# host without a back-out command refused by the controller's check, and its report in the
+# browser (back-out-report.png). Beside the rollouts, status_test.sh runs the fleet-state
 # view (playbooks/status.yml) on hosts of its own, two of them Windows hosts. Before that, the
 # filter's and the results module's unit cases, --syntax-check and ansible-lint --offline against
 # the installed ansible.windows.
@@ -61,8 +66,9 @@ python3 "$here/test_outcome.py"
 python3 "$here/test_results.py"
 (cd "$ansible_dir" &&
   ansible-playbook -i inventory.example.yml --syntax-check playbooks/rollout.yml playbooks/status.yml \
-    tests/syntax.yml >/dev/null &&
-  ansible-lint --offline --nocolor playbooks/rollout.yml playbooks/status.yml inventory.example.yml \
+    playbooks/backout.yml tests/syntax.yml >/dev/null &&
+  ansible-lint --offline --nocolor playbooks/rollout.yml playbooks/status.yml playbooks/backout.yml \
+    inventory.example.yml \
     roles/hotfix_rollout tests/syntax.yml tests/reboot_double.yml)
 # From here on ansible.windows is the test doubles' (the lint above read the installed one).
 [ -z "$windows_build" ] || eval "$("$here/wine/env.sh" "$windows_build")"
@@ -147,6 +153,14 @@ fleet=(
   "canary-1       hotfix_canary fails-1603     server   -        -"
   "canary-2       hotfix_canary ok             patched  recorded -"
   "solo           hotfix_one    ok             patched  recorded -"
+  # The back-out's hosts (playbooks/backout.yml), patched and recorded as a rollout leaves them
+  # (lin-1 and the Windows hosts of hotfix_mixed are backed out after their rollout): their
+  # back-out commands are the example installer, removing its value or not.
+  "bo-removed     hotfix_backout ok            patched  recorded - hotfix_backout_command=['$work/bundles/ok/KB5001234/KB5001234.exe','/uninstall']"
+  "bo-not-installed hotfix_backout ok          server   -        - hotfix_backout_command=['/bin/false']"
+  "bo-reboot      hotfix_backout ok            patched  recorded - hotfix_backout_command=['$work/bundles/ok/KB5001234/KB5001234.exe','/exit:3010']"
+  "bo-failed      hotfix_backout ok            patched  recorded - hotfix_backout_command=['$work/bundles/ok/KB5001234/KB5001234.exe']"
+  "bo-no-command  hotfix_backout_bare ok       patched  recorded -"
   # The fleet-state view's hosts (status_test.sh), which nothing else touches.
   "state-recorded   hotfix_state ok           patched  recorded -"
   "state-unrecorded hotfix_state ok           patched  -        -"
@@ -158,13 +172,14 @@ fleet=(
 )
 # hotfix_mixed: six Windows hosts (their bundles win-*) and a Linux one.
 [ -z "$windows_build" ] || fleet+=(
-  "win-ok         hotfix_mixed  win-ok         server   -        windows"
-  "win-installed  hotfix_mixed  win-ok         patched  recorded windows"
+  "win-ok         hotfix_mixed  win-ok         server   -        windows hotfix_backout_command=['C:\\hotfix\\KB5001234\\KB5001234.exe','/uninstall']"
+  "win-installed  hotfix_mixed  win-ok         patched  recorded windows hotfix_backout_command=['C:\\hotfix\\KB5001234\\KB5001234.exe','/exit:3010']"
+  "win-ok-2       hotfix_mixed  win-ok         server   -        windows hotfix_backout_command=['C:\\hotfix\\KB5001234\\KB5001234.exe']"
   "win-reboot     hotfix_mixed  win-wants-reboot server -        windows"
   "win-na         hotfix_mixed  win-not-applicable server -      windows"
   "win-no-appname hotfix_mixed  win-no-appname server   -        windows"
   "win-open-root  hotfix_mixed  win-ok         server   -        windows-open-root"
-  "lin-1          hotfix_mixed  ok             server   -        -"
+  "lin-1          hotfix_mixed  ok             server   -        - hotfix_backout_command=['$work/prefixes/lin-1/drive_c/hotfix/KB5001234/KB5001234.exe','/uninstall']"
   "state-win-recorded hotfix_state win-ok      patched  recorded windows-preflight"
   "state-win-missing  hotfix_state win-ok      server   -        windows-preflight"
 )
@@ -182,7 +197,8 @@ windows_hosts=()
   echo "    hotfix_test_rebooted_registry: $work/registry/patched.reg"
   echo "  children:"
 } > "$inventory"
-for group in hotfix_fleet hotfix_cases hotfix_canary hotfix_one hotfix_state hotfix_mixed; do
+for group in hotfix_fleet hotfix_cases hotfix_canary hotfix_one hotfix_state hotfix_mixed hotfix_backout \
+  hotfix_backout_bare; do
   printf '    %s:\n      hosts:\n' "$group" >> "$inventory"
   for row in "${fleet[@]}"; do
     read -r host in_group variant registry patchinfo has extra <<<"$row"
@@ -202,6 +218,7 @@ for group in hotfix_fleet hotfix_cases hotfix_canary hotfix_one hotfix_state hot
           hotfix_windows_launcher_src: $windows_build/hotfix-launcher.exe
           hotfix_windows_preflight_src: $windows_build/hotfix-preflight.exe
 EOF
+      for pair in $extra; do echo "          ${pair%%=*}: ${pair#*=}"; done >> "$inventory"
       continue
     fi
     prefix=$work/prefixes/$host
@@ -228,13 +245,14 @@ EOF
 done
 cp -a "$work/prefixes" "$work/prefixes-before"
 
-# Runs rollout.yml (with more ansible-playbook options) into results/NAME; its output goes to
-# results/NAME.out and its exit status to results/NAME.status.
+# Runs rollout.yml, or the playbook named by $playbook (backout), with more ansible-playbook
+# options into results/NAME; its output goes to results/NAME.out and its exit status to
+# results/NAME.status.
 # The line it prints gives the run's CPU time (user and system): the test is CPU-bound.
 rollout() {
   local name=$1 group=$2 serial=$3 max_fail=$4 status=0 TIMEFORMAT='%U + %S'
   shift 4
-  { time ansible-playbook -i "$inventory" "$ansible_dir/playbooks/rollout.yml" \
+  { time ansible-playbook -i "$inventory" "$ansible_dir/playbooks/${playbook:-rollout}.yml" \
     -e "hotfix_fleet_group=$group" -e "hotfix_serial=$serial" -e "hotfix_max_fail_percentage=$max_fail" \
     -e "hotfix_results_dir=$work/results/$name" "$@" > "$work/results/$name.out" 2>&1 || status=$?; } \
     2> "$work/results/$name.cpu"
@@ -308,6 +326,25 @@ state_test() {
   echo "$status" > "$work/status.status"
 }
 
+# The back-out (playbooks/backout.yml) of the hosts of hotfix_backout, each host's patch-info
+# file kept as it was, a dry run first; and a Linux host without a back-out command, which the
+# controller's check refuses.
+backouts() {
+  patch_infos prefixes bo-removed bo-reboot bo-failed > "$work/backout-patchinfo.before"
+  playbook=backout rollout backout-check hotfix_backout 100% 100 --check
+  playbook=backout rollout backout hotfix_backout 100% 100
+  patch_infos prefixes bo-removed bo-reboot bo-failed > "$work/backout-patchinfo.after"
+  playbook=backout rollout bo-no-command hotfix_backout_bare 100% 100
+}
+
+# The hosts' patch-info files (of folder FOLDER of the work folder), each with its SHA-256.
+patch_infos() {
+  local folder=$1 host
+  for host in "${@:2}"; do
+    sha256sum "$work/$folder/$host/drive_c/Qor/server/patchinfo"
+  done
+}
+
 echo "== the rollouts, and the fleet-state view beside them $(elapsed)"
 # The roll-out guide's command after a dry run, in one wave, of the hosts with the dry run's four
 # outcomes, then the command it gives to go on, then --limit; beside them the special cases,
@@ -327,11 +364,17 @@ if [ -n "$windows_build" ]; then
     state_test &
     rollout mixed-check hotfix_mixed 100% 100 --check --limit win-ok
     rollout mixed hotfix_mixed 100% 100
+    { patch_infos wine win-ok win-installed win-ok-2; patch_infos prefixes lin-1; } > "$work/mixed-patchinfo.before"
+    playbook=backout rollout mixed-backout-check hotfix_mixed 100% 100 --check --limit win-ok,win-reboot,lin-1
+    playbook=backout rollout mixed-backout hotfix_mixed 100% 100
+    { patch_infos wine win-ok win-installed win-ok-2; patch_infos prefixes lin-1; } > "$work/mixed-patchinfo.after"
     wait
   } &
 else
   state_test &
 fi
+chains+=($!)
+backouts &
 chains+=($!)
 controller_checks
 rollout cases hotfix_cases 100% 100
@@ -394,6 +437,14 @@ cases  2 installed      1 2 - already installed ~ installed and recorded
 canary 2 canary-1       1 0 67 failed           ~ 1603 (0x00000643) ERROR_INSTALL_FAILURE
 canary 2 canary-2       - not attempted
 one    0 solo           1 2 - already installed ~ installed and recorded
+backout-check 0 bo-removed 1 2 - would back out ~ preflight 2: installed; the back-out command would run
+backout-check 0 bo-not-installed 1 0 - not installed ~ preflight 0: not installed; nothing ran
+backout-check 0 bo-reboot  1 2 - would back out ~ the back-out command would run
+backout-check 0 bo-failed  1 2 - would back out ~ the back-out command would run
+backout 2 bo-removed    1 2 0 removed           ~ exit status 0 (0x00000000); after it preflight 0: not installed
+backout 2 bo-not-installed 1 0 - not installed  ~ preflight 0: not installed; nothing ran
+backout 2 bo-reboot     1 2 194 reboot needed   ~ the low 8 bits of 3010 (0x00000BC2) ERROR_SUCCESS_REBOOT_REQUIRED
+backout 2 bo-failed     1 2 0 failed            ~ the command ended with 0, but the check still passes
 EOF
 # The Windows hosts: the full 32-bit codes (3010; 0x80240017, signed), and the bundle root that
 # Wine shows as Everyone's to change.
@@ -405,11 +456,24 @@ mixed  2 win-reboot     1 0 3010 reboot needed  ~ exit status 3010 (0x00000BC2) 
 mixed  2 win-na         1 0 -2145124329 not applicable ~ exit status -2145124329 (0x80240017) WU_E_NOT_APPLICABLE
 mixed  2 win-no-appname 1 1 - bundle broken     ~ AppName is missing from ini file.
 mixed  2 win-open-root  1 4 - refused           ~ C:\hotfix\: Everyone may delete or rename it
+mixed  2 win-ok-2       1 0 0 success           ~ preflight after: 2
 mixed  2 lin-1          1 0 0 success           ~ preflight after: 2
+mixed-backout-check 0 win-ok 1 2 - would back out ~ preflight 2: installed; the back-out command would run
+mixed-backout-check 0 win-reboot 1 0 - not installed ~ preflight 0: not installed; nothing ran
+mixed-backout-check 0 lin-1 1 2 - would back out ~ the back-out command would run
+mixed-backout 2 win-ok     1 2 0 removed        ~ exit status 0 (0x00000000); after it preflight 0: not installed
+mixed-backout 2 win-installed 1 2 3010 reboot needed ~ exit status 3010 (0x00000BC2) ERROR_SUCCESS_REBOOT_REQUIRED
+mixed-backout 2 win-ok-2   1 2 0 failed         ~ the command ended with 0, but the check still passes
+mixed-backout 2 win-reboot 1 0 - not installed  ~ preflight 0: not installed; nothing ran
+mixed-backout 2 win-na     1 0 - not installed  ~ preflight 0: not installed; nothing ran
+mixed-backout 2 win-no-appname 1 1 - bundle broken ~ AppName is missing from ini file.
+mixed-backout 2 win-open-root 1 0 - not installed ~ preflight 0: not installed; nothing ran
+mixed-backout 2 lin-1      1 2 0 removed        ~ after it preflight 0: not installed
 EOF
 python3 "$here/check_results.py" "$work/results" "$work/expected.txt" "$inventory" || fail "summary lines differ"
 grep -q '"rebooted": true' "$work/results/cases/"*/summary.jsonl || fail "reboot-after: not rebooted"
-for name in check readme goon limit cases canary one ${windows_build:+mixed-check mixed}; do
+for name in check readme goon limit cases canary one backout-check backout \
+  ${windows_build:+mixed-check mixed mixed-backout-check mixed-backout}; do
   grep -q 'not attempted:' "$work/results/$name.out" || fail "$name: no console table"
 done
 # The controller's check: one message naming what is missing, no host classified, no results.
@@ -419,7 +483,15 @@ done
 [ "$(cat "$work/results/no-ini.status")" = 2 ] &&
   grep -q "an Installer.ini in the bundle's folder $work/bundles/no-ini/KB5001234 .*a results folder that this user can write: $work/fleet.yml," \
     "$work/results/no-ini.out" || fail "no-ini: the controller's check did not stop it naming Installer.ini and the results"
-for name in no-pywinrm no-ini; do
+# A Linux back-out without hotfix_backout_command: refused before any host, naming it; and the
+# patch-info files the back-out left byte for byte as the rollout did.
+[ "$(cat "$work/results/bo-no-command.status")" = 2 ] &&
+  grep -q 'The controller lacks what the back-out needs, so no host was touched: hotfix_backout_command, for a back-out of Linux hosts' \
+    "$work/results/bo-no-command.out" || fail "bo-no-command: the controller's check did not stop it naming hotfix_backout_command"
+cmp "$work/backout-patchinfo.before" "$work/backout-patchinfo.after" || fail "backout: a patch-info file changed"
+[ -z "$windows_build" ] || cmp "$work/mixed-patchinfo.before" "$work/mixed-patchinfo.after" ||
+  fail "mixed-backout: a patch-info file changed"
+for name in no-pywinrm no-ini bo-no-command; do
   ! grep -q 'Roll the hotfix bundle out' "$work/results/$name.out" && [ ! -e "$work/results/$name" ] ||
     fail "$name: the rollout went on past the controller's check"
 done
@@ -537,6 +609,8 @@ fi
 
 echo "== report.html in a browser $(elapsed)"
 python3 "$here/check_report.py" "$readme" "$work/report.png" "$stop" || fail "report.html"
+backout=$(echo "$work/results/${windows_build:+mixed-}backout/"*/)
+python3 "$here/check_report.py" --backout "$backout" "$work/back-out-report.png" || fail "back-out report.html"
 
 echo "== console table of the roll-out guide's command"
 sed -n '/"classification       hosts"/,/not attempted/p' "$work/results/readme.out" | tail -n 12

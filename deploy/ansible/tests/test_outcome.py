@@ -31,6 +31,20 @@ READY = {'status': 0, 'report': {'check': {'installed': False}}}
 INSTALLED = {'status': 2, 'report': {}}
 
 
+def state_run(status, installed=None, reboot_pending=False):
+    """A --state run as backout_state.yml keeps it."""
+    return {'status': status, 'report': {'verdict': 'v', 'state': {
+        'installed': installed, 'installed_reason': None if installed is not None else 'denied',
+        'reboot_pending': reboot_pending}}}
+
+
+def backout_outcome(rc, after=None, before=None, launch=None, **given):
+    result = hotfix_outcome(before or state_run(2, True), launch or {'rc': rc, 'delta': '0'},
+                            preflight_after=after or state_run(2, True), action='backout',
+                            **given)
+    return result['classification'], result['exit_status'], result['reason']
+
+
 def record(message):
     return b'3/7/2025 9:6:41 : KB5001234, C:\\hotfix\\KB5001234\\ setup ' + message + b'\r\n'
 
@@ -76,6 +90,34 @@ class OutcomeTest(unittest.TestCase):
         ]
         for actual, expected in cases:
             self.assertEqual(actual, expected)
+
+    def test_backouts(self):
+        cases = [
+            # The state before decides whether anything runs; a dry run stops there.
+            (backout_outcome(None, before=state_run(0, False)), 'not installed', None,
+             'preflight 0: v; nothing ran'),
+            (backout_outcome(None, before=state_run(77)), 'cannot tell', None,
+             'preflight 77: v; installed unknown: denied'),
+            (backout_outcome(None, check_mode=True), 'would back out', None,
+             'preflight 2: v; the back-out command would run'),
+            # The state after decides what the command did, whatever its code.
+            (backout_outcome(1603, after=state_run(0, False)), 'removed', 1603,
+             'exit status 1603 (0x00000643) ERROR_INSTALL_FAILURE'),
+            (backout_outcome(0, after=state_run(2, True, reboot_pending=True)), 'reboot needed',
+             0, 'exit status 0 (0x00000000); after it preflight 2: v'),
+            (backout_outcome(0), 'failed', 0, 'but the check still passes'),
+            (backout_outcome(0, after=state_run(77)), 'cannot tell', 0, 'installed unknown'),
+            # After a reboot only a pending reboot counts, not the command's reboot code.
+            (backout_outcome(3010, platform='windows', rebooted=True), 'failed', 3010,
+             'ERROR_SUCCESS_REBOOT_REQUIRED'),
+            (backout_outcome(None, launch={'failed': True, 'msg': 'Timeout exceeded'}),
+             'interrupted', None, 'ended the back-out command'),
+            (backout_outcome(None, launch={'failed': True, 'msg': '[Errno 2] No such file'}),
+             'failed', None, 'the back-out command did not run: [Errno 2]'),
+        ]
+        for (classification, status, reason), *expected in cases:
+            self.assertEqual((classification, status), tuple(expected[:2]))
+            self.assertIn(expected[2], reason)
 
     def test_reasons_name_the_code(self):
         # A 0 after which the check still fails is the installer's, not the launcher's passed
@@ -165,19 +207,26 @@ class OutcomeTest(unittest.TestCase):
     def test_codes_and_policy_are_those_of_the_exit_status_page(self):
         with open(os.path.join(HERE, '..', '..', '..', 'docs', 'exit-status.md')) as page:
             rows = re.findall(r'^\| ([A-Z_]+) \| (-?\d+) \| (0x[0-9A-F]{8}) \| (\d+) \| ([^|(;]+)'
-                              r'[^|]*\|[^|]*\| `([a-z ]+)`', page.read(), re.M)
+                              r'[^|]*\|[^|]*\| `([a-z ]+)`[^|]*\| `([a-z ]+)`', page.read(), re.M)
         with open(os.path.join(ROLE, 'defaults', 'main.yml')) as defaults:
             policy = yaml.safe_load(defaults)
         classes = dict((code, 'reboot needed') for code in policy['hotfix_reboot_codes'])
         classes.update(dict((code, 'retry later') for code in policy['hotfix_retry_codes']))
+        backout = dict(classes)
+        backout.update(policy['hotfix_backout_skip_codes'])
         classes.update(policy['hotfix_skip_codes'])
-        self.assertEqual(len(rows), 7)
-        for name, status, hex_code, linux, meaning, role in rows:
+        self.assertEqual(len(rows), 8)
+        for name, status, hex_code, linux, meaning, role, backs_out in rows:
             code = int(hex_code, 16)
             self.assertEqual((code & 0xFFFFFFFF, code & 0xFF), (int(status) & 0xFFFFFFFF,
                                                                 int(linux)))
             self.assertEqual(CODES[code], (name, meaning.strip()))
-            self.assertEqual(classes.get(code, 'failed'), role)
+            self.assertEqual((classes.get(code, 'failed'), backout.get(code, 'failed')),
+                             (role, backs_out))
+            # A back-out's code that leaves the hotfix installed is classified as the column
+            # says, on the full code (Windows) and on its low 8 bits (Linux).
+            for platform, rc in (('windows', code), ('linux', code & 0xFF)):
+                self.assertEqual(backout_outcome(rc, platform=platform)[0], backs_out)
 
 
 class SumsTest(unittest.TestCase):

@@ -21,6 +21,21 @@ return-code policy (hotfix_reboot_codes, hotfix_skip_codes, hotfix_retry_codes):
   launcher 259                         still running (the launcher's own one-hour wait)
   anything else                        failed
 
+A back-out (action 'backout') is decided by the preflight's --state before and after the back-out
+command, under the same policy (its skip codes are hotfix_backout_skip_codes):
+
+  dry run (--check)                    would back out, not installed or cannot tell, by the state
+                                       before alone
+  state 0 before                       not installed (nothing ran)
+  state 1 or 77 before                 bundle broken or cannot tell (nothing ran)
+  the async limit ended the command    interrupted
+  state after: not installed           removed
+  state after: cannot tell             cannot tell
+  still installed, a reboot pending
+  or a reboot code                     reboot needed (after a reboot, only a pending one counts)
+  still installed, a skip code         its classification (2359303: not installed)
+  still installed, otherwise           retry later, still running or failed, as for a launch
+
 On Linux the status keeps only its low 8 bits, so the full status comes from the records this run
 appended to the run log: the first record "Exit code = N" whose N has those low bits, -1 for a
 status of 255 without one (the launcher's own failures). An installer's own code has 8 bits there
@@ -64,6 +79,7 @@ CODES = {
     1618: ('ERROR_INSTALL_ALREADY_RUNNING', 'another installation is in progress'),
     1603: ('ERROR_INSTALL_FAILURE', 'fatal error during installation'),
     2359302: ('WU_S_ALREADY_INSTALLED', 'the update is already installed'),
+    2359303: ('WU_S_ALREADY_UNINSTALLED', 'the update to be removed is not installed'),
     0x80240017: ('WU_E_NOT_APPLICABLE', 'the update does not apply to this host'),
     0x80070005: ('E_ACCESSDENIED', 'access denied'),
 }
@@ -205,17 +221,26 @@ def hotfix_code_in(rc, codes, platform='linux'):
 
 def hotfix_outcome(preflight, launch=None, run_log='', log_offset=0, preflight_after=None,
                    platform='linux', reboot_codes=(3010, 1641), skip_codes=None,
-                   retry_codes=(1618,), check_mode=False, async_limit=None):
+                   retry_codes=(1618,), check_mode=False, async_limit=None, action='rollout',
+                   rebooted=False):
     """Returns {'classification', 'exit_status', 'exit_name', 'reason'} for a host.
 
     preflight: the preflight run that decided the launch, {'status', 'report'}; launch: the
     launch's last async_status result with the number of runs as attempts (None when nothing was
     launched); run_log: the run log read after the launch, base64; log_offset: its size before
-    the launch; preflight_after: the preflight run after the launch.
+    the launch; preflight_after: the preflight run after the launch. For a back-out (action
+    'backout') the two preflight runs are those of --state before and after the back-out
+    command, launch is the command's run, and rebooted says the host was rebooted after it.
     """
+    check_mode = str(check_mode).lower() in ('true', '1', 'yes')
+    policy = (reboot_codes, retry_codes)
+    if action == 'backout':
+        if skip_codes is None:
+            skip_codes = {2359303: 'not installed'}
+        return _backout_outcome(preflight, launch, preflight_after, platform, policy, skip_codes,
+                                check_mode, async_limit, str(rebooted).lower() == 'true')
     if skip_codes is None:
         skip_codes = {2359302: 'already installed', 0x80240017: 'not applicable'}
-    check_mode = str(check_mode).lower() in ('true', '1', 'yes')
     status = int(preflight['status'])
     report = preflight.get('report') or {}
     if status == 1 or status == 64:
@@ -247,33 +272,17 @@ def hotfix_outcome(preflight, launch=None, run_log='', log_offset=0, preflight_a
     else:
         ready = 'preflight 0: ' + ('installed; the launcher would record the id' if installed
                                    else 'not installed; the launcher would start the installer')
-    if check_mode:
-        return _result('would install', None, ready)
-    if not launch:
-        return _result('failed', None, ready + '; not launched')
-
-    # Only a launcher that ran has a duration: a command that could not be started has an rc
-    # (the system's error number) too.
-    if launch.get('rc') is None or 'delta' not in launch:
-        message = str(launch.get('msg', ''))
-        if message in _ASYNC_LIMIT_MESSAGES:
-            return _result('interrupted', None,
-                           'the async limit (%s s) ended the launcher: Ansible killed it and the '
-                           'installer it ran, mid-install (%s)' % (async_limit, message))
-        if not int(launch.get('finished', 1)):
-            return _result('interrupted', None,
-                           'the launcher had not ended when the wait for it passed the async '
-                           'limit (%s s), at which Ansible kills it and the installer it ran'
-                           % async_limit)
-        return _result('failed', None, 'the launcher did not run: ' + message)
+    unran = _unran(('would install', ready), ready + '; not launched', launch, check_mode,
+                   async_limit, ('the launcher', 'the installer it ran'))
+    if unran:
+        return unran
 
     rc = int(launch['rc'])
     if platform == 'windows':
         status, source = _signed(rc), ''
     else:
         status, source = _linux_status(rc, _new_records(run_log, log_offset))
-    retries = int(launch.get('attempts') or 1) - 1
-    retried = ' (after %d retr%s)' % (retries, 'y' if retries == 1 else 'ies') if retries else ''
+    retried = _retried(launch)
     reason = 'exit status ' + code_text(status, platform) + source + retried
     after = int((preflight_after or {}).get('status', -1))
 
@@ -288,7 +297,44 @@ def hotfix_outcome(preflight, launch=None, run_log='', log_offset=0, preflight_a
         return _result('failed', 0, 'exit status 0 (0x00000000)%s: the installer ended with 0, '
                        'but the check still fails (preflight after: %d)' % (retried, after),
                        platform)
-    if _match(status, _codes(reboot_codes), platform) is not None:
+    return _by_policy(status, reason, platform, policy, skip_codes)
+
+
+def _unran(would, not_run, launch, check_mode, async_limit, names):
+    """The result of a host whose program (names: the launcher or the back-out command, and
+    what it starts) did not run to its end: a dry run's would (classification, reason), no run
+    (not_run, the reason), interrupted at the async limit, or failed to start; None when it ran
+    and ended. Only a program that ran has a duration: one that could not be started has an rc
+    (the system's error number) too."""
+    if check_mode:
+        return _result(would[0], None, would[1])
+    if not launch:
+        return _result('failed', None, not_run)
+    if launch.get('rc') is not None and 'delta' in launch:
+        return None
+    what, child = names
+    message = str(launch.get('msg', ''))
+    if message in _ASYNC_LIMIT_MESSAGES:
+        return _result('interrupted', None,
+                       'the async limit (%s s) ended %s: Ansible killed it and %s, mid-install '
+                       '(%s)' % (async_limit, what, child, message))
+    if not int(launch.get('finished', 1)):
+        return _result('interrupted', None,
+                       '%s had not ended when the wait for it passed the async limit (%s s), at '
+                       'which Ansible kills it and %s' % (what, async_limit, child))
+    return _result('failed', None, '%s did not run: %s' % (what, message))
+
+
+def _retried(launch):
+    retries = int(launch.get('attempts') or 1) - 1
+    return ' (after %d retr%s)' % (retries, 'y' if retries == 1 else 'ies') if retries else ''
+
+
+def _by_policy(status, reason, platform, policy, skip_codes, reboots=True):
+    """A status that is not a success under the return-code policy: (reboot codes, retry
+    codes) and the skip codes; a reboot code counts only when reboots is true."""
+    reboot_codes, retry_codes = policy
+    if reboots and _match(status, _codes(reboot_codes), platform) is not None:
         return _result('reboot needed', status, reason, platform)
     skip = _codes(skip_codes)
     code = _match(status, skip, platform)
@@ -299,6 +345,50 @@ def hotfix_outcome(preflight, launch=None, run_log='', log_offset=0, preflight_a
     if status == _STILL_ACTIVE:
         return _result('still running', status, reason, platform)
     return _result('failed', status, reason, platform)
+
+
+def _state_said(run):
+    """'preflight N: <verdict>' of a --state run, with why each unknown answer is unknown."""
+    report = (run or {}).get('report') or {}
+    state = report.get('state') or {}
+    return 'preflight %s: %s%s' % (run.get('status'), report.get('verdict'), ''.join(
+        '; %s unknown: %s' % (answer.replace('_', ' '), state.get(answer + '_reason'))
+        for answer in STATE_ANSWERS if answer in state and state[answer] is None))
+
+
+def _backout_outcome(before, launch, after, platform, policy, skip_codes, check_mode,
+                     async_limit, rebooted):
+    """A back-out's result: see the module's head."""
+    status = int(before['status'])
+    said = _state_said(before)
+    if status == 1:
+        return _result('bundle broken', None, '%s: %s' % (said, bundle_cause(before.get('report'))))
+    if status != 2:
+        return _result({0: 'not installed', 77: 'cannot tell'}.get(status, 'failed'), None,
+                       said + ('; nothing ran' if status == 0 else '; the back-out command did '
+                               'not run'))
+    unran = _unran(('would back out', said + '; the back-out command would run'),
+                   said + '; the back-out command did not run', launch, check_mode, async_limit,
+                   ('the back-out command', 'what it started'))
+    if unran:
+        return unran
+    code = int(launch['rc'])
+    code = _signed(code) if platform == 'windows' else code
+    # The launcher's own meanings of 0 and -1 are not the command's.
+    said_code = code_text(code, platform) if _unsigned(code) not in (0, 0xFFFFFFFF) else \
+        '%d (0x%08X)' % (code, _unsigned(code))
+    reason = 'exit status %s%s; after it %s' % (said_code, _retried(launch), _state_said(after))
+    state = ((after or {}).get('report') or {}).get('state') or {}
+    if int((after or {}).get('status', -1)) not in (0, 2):
+        return _result('cannot tell', code, reason, platform)
+    if state.get('installed') is False:
+        return _result('removed', code, reason, platform)
+    if state.get('reboot_pending'):
+        return _result('reboot needed', code, reason, platform)
+    if code == 0:
+        return _result('failed', 0, reason + ': the command ended with 0, but the check still '
+                       'passes', platform)
+    return _by_policy(code, reason, platform, policy, skip_codes, reboots=not rebooted)
 
 
 # The three answers of the preflight's --state, each true, false or null (unknown, with a reason).

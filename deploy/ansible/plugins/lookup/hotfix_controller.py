@@ -25,7 +25,7 @@ description:
     lacks nothing; the ansible-core version that meta/runtime.yml requires, the collection
     ansible.windows for a Windows host, the Python package of a winrm or psrp connection (for the
     Python that runs ansible-playbook), the bundle's folder with an Installer.ini, and a results
-    folder this user can write to or make.
+    folder this user can write to or make; for a Linux host's back-out, its back-out command.
 options:
   platform:
     description: The host's hotfix_platform.
@@ -43,6 +43,10 @@ options:
     description: The host's hotfix_results_dir.
     type: str
     required: true
+  backout_command_missing:
+    description: The host is a Linux host of a back-out and has no hotfix_backout_command.
+    type: bool
+    default: false
 '''
 
 COLLECTION = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..')
@@ -81,9 +85,12 @@ def _results_lacks(results):
     return []
 
 
-def controller_lacks(platform, connection, bundle, results):
+def controller_lacks(platform, connection, bundle, results, backout_command_missing=False):
     """The list of what the controller lacks for one host."""
     lacks = _ansible_lacks()
+    if backout_command_missing:
+        lacks.append('hotfix_backout_command, for a back-out of Linux hosts, which has no default '
+                     'there: the command that removes the hotfix, as a list of arguments')
     if platform == 'windows' and not module_loader.find_plugin_with_context(
             'ansible.windows.win_command').resolved:
         lacks.append('the collection ansible.windows, for Windows hosts: ansible-galaxy '
@@ -112,4 +119,5 @@ class LookupModule(LookupBase):
     def run(self, terms, variables=None, **kwargs):
         self.set_options(var_options=variables, direct=kwargs)
         return controller_lacks(self.get_option('platform'), self.get_option('connection'),
-                                self.get_option('bundle'), self.get_option('results'))
+                                self.get_option('bundle'), self.get_option('results'),
+                                self.get_option('backout_command_missing'))

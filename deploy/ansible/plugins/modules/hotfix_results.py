@@ -25,10 +25,13 @@ module: hotfix_results
 short_description: Makes a run's results folder and writes its results on the controller
 description:
   - With I(results_dir), makes the run's folder C(<results_dir>/<bundle>-<run id>) (a rollout) or
-    C(<results_dir>/<bundle>-state-<run id>) (a fleet-state run), where the run id is the UTC time
+    C(<results_dir>/<bundle>-state-<run id>) (a fleet-state run) or
+    C(<results_dir>/<bundle>-backout-<run id>) (a back-out), where the run id is the UTC time
     and the first number from 1 that gives a folder no one has, made with an exclusive mkdir, so
     that runs started in the same second get folders of their own.
-  - With I(dir) and I(kind) C(rollout), appends the summary line of each host in I(entries) that
+  - A back-out (I(kind) C(backout)) is a rollout whose folder is
+    C(<results_dir>/<bundle>-backout-<run id>) and whose page is titled so.
+  - With I(dir) and I(kind) C(rollout) or C(backout), appends the summary line of each host in I(entries) that
     has none yet to C(summary.jsonl), and a line C(unreachable) for each host of I(started) that
     has neither a line nor an entry (Ansible lost it on the way). Writes the files an entry
     carries to C(hosts/<host>/), made only for a host with files.
@@ -48,9 +51,9 @@ options:
     description: The run's results folder, to write the results to.
     type: path
   kind:
-    description: A rollout's results, or a fleet-state run's.
+    description: A rollout's results, a back-out's, or a fleet-state run's.
     type: str
-    choices: [rollout, state]
+    choices: [rollout, backout, state]
     default: rollout
   run_id:
     description: The run's id.
@@ -138,8 +141,8 @@ KEYS = ('host', 'preflight_status', 'rebooted', 'exit_status', 'preflight_after'
         'dry_run', 'started', 'launcher_version', 'preflight_version', 'wave')
 # The classifications in the order the console and the report show them (the report's colours
 # are in templates/results.html.j2).
-CLASSES = ('success', 'already installed', 'not applicable', 'reboot needed', 'would install',
-           'reboot first', 'retry later', 'still running', 'interrupted', 'bundle broken',
+CLASSES = ('success', 'removed', 'already installed', 'not installed', 'not applicable',
+           'reboot needed', 'would install', 'would back out', 'reboot first', 'retry later', 'still running', 'interrupted', 'bundle broken',
            'cannot tell', 'tool missing', 'refused', 'unreachable', 'failed', 'not attempted')
 NOT_ATTEMPTED = 'not attempted'
 # The classifications a rerun may mend; with the hosts not attempted, retry.txt lists them. A
@@ -306,6 +309,7 @@ def _page(params, lines, counts, not_attempted, records, outcome):
     ordered = sorted(lines, key=lambda line: line['host'])
     return {
         'bundle': params['bundle'], 'run_id': params['run_id'],
+        'title': 'Back-out' if params.get('kind') == 'backout' else 'Rollout',
         'times': _span(lines, ('started', 'time')),
         'wave': params['wave'], 'waves': outcome['waves'], 'stopped': outcome['stopped'],
         'failed_hosts': outcome['failed_hosts'],
@@ -445,7 +449,7 @@ def main():
         argument_spec=dict(
             results_dir=dict(type='path'),
             dir=dict(type='path'),
-            kind=dict(type='str', choices=['rollout', 'state'], default='rollout'),
+            kind=dict(type='str', choices=['rollout', 'backout', 'state'], default='rollout'),
             run_id=dict(type='str'),
             bundle=dict(type='str', required=True),
             wave=dict(type='int', default=1),
@@ -466,7 +470,7 @@ def main():
         if params['results_dir']:
             run_id, folder = new_folder(
                 params['results_dir'],
-                params['bundle'] + ('-state' if params['kind'] == 'state' else ''),
+                params['bundle'] + ('' if params['kind'] == 'rollout' else '-' + params['kind']),
                 time.strftime('%Y%m%dT%H%M%SZ', time.gmtime()))
             module.exit_json(changed=True, run_id=run_id, dir=folder)
         module.exit_json(**(write_states(params) if params['kind'] == 'state'
