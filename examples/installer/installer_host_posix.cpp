@@ -20,9 +20,11 @@ void RemoveRaw(const char* path) {
 
 namespace {
 
+// A registry file this makes starts with the header its reader requires.
 void AppendToRegistry(const char* lines) {
   std::string registry = std::string(PlatformPrefix()) + "/HKLM.reg";
   if (FILE* file = fopen(registry.c_str(), "ab")) {
+    if (fseek(file, 0, SEEK_END) == 0 && ftell(file) == 0) fputs("REGEDIT4\r\n", file);
     fputs(lines, file);
     fclose(file);
   }
