@@ -730,6 +730,7 @@ void PrintStateJsonReport(const PreflightReport& report, int status, const Repor
   OpenJsonObject(&json, nullptr);
   WriteJsonNumber(&json, "status", status);
   WriteJsonText(&json, "verdict", StateVerdictOf(status));
+  WriteJsonText(&json, "preflight_version", HOTFIX_VERSION);
   WriteJsonText(&json, "patch_id",
                 report.settingRead[kPatchIdKey] ? report.settingValues[kPatchIdKey].text : nullptr);
   WriteSettingsJson(&json, report);
@@ -783,6 +784,7 @@ void PrintJsonReport(const PreflightReport& report, int status, const ReportOutp
   OpenJsonObject(&json, nullptr);
   WriteJsonNumber(&json, "status", status);
   WriteJsonText(&json, "verdict", VerdictOf(status));
+  WriteJsonText(&json, "preflight_version", HOTFIX_VERSION);
   WriteLauncherJson(&json, report);
   WriteSettingsJson(&json, report);
   if (report.settingsLoaded) {

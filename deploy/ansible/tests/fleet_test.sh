@@ -571,15 +571,16 @@ done
 ! pgrep -f "$work/prefixes/killed/" >/dev/null || fail "killed: the installer still runs"
 
 # Every Windows task file ran: the names of its tasks that ran on a Windows host, from the
-# rollouts' logs (reboot_windows.yml, which hotfix_reboot_tasks replaces in tests, aside).
+# rollouts' and the fleet-state view's logs (reboot_windows.yml, which hotfix_reboot_tasks
+# replaces in tests, aside).
 if [ -n "$windows_build" ]; then
   echo "== the Windows task files' tasks that ran on a Windows host"
-  python3 - "$ansible_dir/roles/hotfix_rollout/tasks" "$work/results/"mixed{-check,}.out <<'EOF' ||
+  python3 - "$ansible_dir/roles/hotfix_rollout/tasks" "$work/results/"{mixed-check,mixed,state}.out <<'EOF' ||
 import glob, os, re, sys, yaml
 ran = set()
 for log in sys.argv[2:]:
     for part in open(log).read().split('\nTASK [hotfix_rollout : ')[1:]:
-        if re.search(r'^(ok|changed): \[win-', part, re.M):
+        if re.search(r'^(ok|changed): \[(state-)?win-', part, re.M):
             ran.add(part.split('] ', 1)[0])
 missing = []
 for path in sorted(glob.glob(os.path.join(sys.argv[1], '*_windows.yml'))):

@@ -165,40 +165,46 @@ class OutcomeTest(unittest.TestCase):
         self.assertEqual(hotfix_failure({'msg': 'boom'}, 'Copy')['reason'], 'Copy: boom')
 
     def test_states(self):
-        version = {'rc': 0, 'stdout': 'hotfix-preflight 1.1.0\r\n'}
         settings = {'text': '[MicrosoftPatch]', 'missing': False, 'problem': ''}
 
-        def state(status, installed=None, recorded=None, run=None, ran=version, given=settings):
+        def state(status, installed=None, recorded=None, run=None, given=settings):
             answers = {'installed': installed, 'installed_reason': None if installed is not None
                        else 'Failed RegOpenKeyEx: access denied', 'recorded': recorded,
                        'recorded_reason': None if recorded is not None
                        else 'not used: ProgramPath is not in the registry',
                        'reboot_pending': False, 'reboot_pending_reason': None}
             line = hotfix_state(run or {'rc': status, 'stdout': json.dumps(
-                {'status': status, 'verdict': 'v', 'patch_id': 'KB1', 'state': answers})},
-                ran, given, 'C:\\hotfix\\hotfix-preflight.exe')
+                {'status': status, 'verdict': 'v', 'preflight_version': '1.1.0',
+                 'patch_id': 'KB1', 'state': answers})},
+                given, 'C:\\hotfix\\hotfix-preflight.exe')
             return line['state'], line['installed'], line['preflight_version'], line['reason']
 
         cases = [
-            (state(2, True, None), ('installed', True, 'hotfix-preflight 1.1.0',
+            (state(2, True, None), ('installed', True, '1.1.0',
                                     'preflight 2: v; recorded unknown: not used: ProgramPath')),
-            (state(77, None, False), ('cannot tell', None, 'hotfix-preflight 1.1.0',
+            (state(77, None, False), ('cannot tell', None, '1.1.0',
                                       'preflight 77: v; installed unknown: Failed RegOpenKeyEx')),
-            # win_command gives no rc when the program is not there.
-            (state(0, ran={'failed': True, 'msg': 'Exception calling "SearchPath": "Could not '
+            # win_command gives no rc when the program is not there; command gives the errno.
+            (state(0, run={'failed': True, 'msg': 'Exception calling "SearchPath": "Could not '
                                                  'find file"'}),
              ('tool missing', None, None, 'the preflight C:\\hotfix\\hotfix-preflight.exe cannot '
                                           'run: Exception calling "SearchPath"')),
+            (state(0, run={'failed': True, 'rc': 2, 'stdout': '', 'stderr': '',
+                           'msg': "[Errno 2] No such file or directory: b'x'"}),
+             ('tool missing', None, None, 'the preflight C:\\hotfix\\hotfix-preflight.exe cannot '
+                                          'run: [Errno 2] No such file')),
             # A preflight that predates --state refuses the option.
             (state(0, run={'rc': 64, 'stdout': '', 'stderr': 'unknown option --state\n'}),
-             ('tool missing', None, 'hotfix-preflight 1.1.0', 'the preflight C:\\hotfix\\'
+             ('tool missing', None, None, 'the preflight C:\\hotfix\\'
               'hotfix-preflight.exe gave no answer to --state (exit status 64): unknown option')),
             (state(0, run={'unreachable': True, 'msg': 'lost\r\n'}),
-             ('unreachable', None, 'hotfix-preflight 1.1.0', 'lost')),
-            (state(0, given={'text': None, 'missing': False, 'problem': 'x is not UTF-8'}),
-             ('cannot tell', None, 'hotfix-preflight 1.1.0', 'x is not UTF-8')),
-            (state(0, given={'text': None, 'missing': True, 'problem': 'x is empty'}),
-             ('settings broken', None, 'hotfix-preflight 1.1.0', 'x is empty')),
+             ('unreachable', None, None, 'lost')),
+            (state(0, run={'skipped': True},
+                   given={'text': None, 'missing': False, 'problem': 'x is not UTF-8'}),
+             ('cannot tell', None, None, 'x is not UTF-8')),
+            (state(0, run={'skipped': True},
+                   given={'text': None, 'missing': True, 'problem': 'x is empty'}),
+             ('settings broken', None, None, 'x is empty')),
         ]
         for (name, installed, preflight, reason), expected in cases:
             self.assertEqual((name, installed, preflight), expected[:3])

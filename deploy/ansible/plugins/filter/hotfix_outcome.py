@@ -45,7 +45,7 @@ hotfix_failure classifies what stopped a host's rollout in the role's rescue: th
 stops say "<classification>: <reason>"; anything else failed in the task it names.
 
 hotfix_state makes a host's line of the fleet-state view (playbooks/status.yml) from the
-preflight's --version and its --state report for the bundle's settings: installed and recorded,
+preflight's --state report (its version too) for the bundle's settings: installed and recorded,
 installed (recorded unknown, or no patch-info file in use), installed, not recorded, not
 installed, settings broken, cannot tell, tool missing or unreachable.
 """
@@ -404,33 +404,33 @@ def _state_line(line, state, reason):
     return line
 
 
-def hotfix_state(state_run, version_run=None, settings=None, preflight=''):
+def hotfix_state(state_run, settings=None, preflight=''):
     """A host's line of the fleet-state view, all but its host, time and run id: state_run is
-    the result of the preflight's --state --settings - run (skipped when it did not run),
-    version_run that of its --version run, settings the hotfix_settings lookup's answer for the
-    bundle, preflight the preflight's path on the host."""
-    state_run, version_run, settings = state_run or {}, version_run or {}, settings or {}
+    the result of the preflight's --state --settings - run (skipped when it did not run), whose
+    report gives the preflight's version too, settings the hotfix_settings lookup's answer for
+    the bundle, preflight the preflight's path on the host."""
+    state_run, settings = state_run or {}, settings or {}
     line = {'patch_id': None, 'preflight_status': None, 'preflight_name': None,
-            'preflight_version': (version_run.get('stdout') or '').strip() or None
-            if version_run.get('rc') == 0 else None}
+            'preflight_version': None}
     for answer in STATE_ANSWERS:
         line.update({answer: None, answer + '_reason': None})
-    lost = [run for run in (version_run, state_run) if run.get('unreachable')]
-    if lost:
+    if state_run.get('unreachable'):
         return _state_line(line, 'unreachable',
-                           (lost[0].get('msg') or 'the host is unreachable').strip())
-    if version_run.get('rc') != 0:
-        return _state_line(line, 'tool missing', 'the preflight %s cannot run: %s' % (
-            preflight, (version_run.get('msg') or version_run.get('stderr') or '').strip()))
+                           (state_run.get('msg') or 'the host is unreachable').strip())
     if settings.get('problem'):
         return _state_line(line, 'settings broken' if settings.get('missing') else 'cannot tell',
                            settings['problem'])
     status, stdout = state_run.get('rc'), state_run.get('stdout') or ''
     if status not in (0, 1, 2, 77) or not stdout.startswith('{'):
         said = (state_run.get('stderr') or state_run.get('msg') or '').strip()
+        # No status and no output: the program did not start (not there, not a program).
+        if status is None or (not stdout and not state_run.get('stderr') and state_run.get('msg')):
+            return _state_line(line, 'tool missing', 'the preflight %s cannot run: %s'
+                               % (preflight, said))
         return _state_line(line, 'tool missing', 'the preflight %s gave no answer to --state '
                            '(exit status %s): %s' % (preflight, status, said))
     report = json.loads(stdout)
+    line['preflight_version'] = report.get('preflight_version')
     answers = report.get('state') or {}
     for answer in STATE_ANSWERS:
         line.update({answer: answers.get(answer),
