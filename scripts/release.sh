@@ -139,11 +139,13 @@ authenticode() {
     osslsigncode "${signing[@]}"
   fi >"$staging/sign.log" 2>&1
 }
-# The PKCS#12 file and its password are tried on a small script before the build, so that a
-# missing or wrong password stops the release at once, naming where the password comes from.
+# The PKCS#12 file and its password are tried on a tiny Windows program before the build (every
+# osslsigncode signs programs; Debian 12's signs no scripts), so that a missing or wrong password
+# stops the release at once, naming where the password comes from.
 if [ -n "$pkcs12" ]; then
-  printf 'Write-Output hotfix-launcher\r\n' >"$staging/check.ps1"
-  if ! authenticode "$staging/check.ps1" "$staging/signed.ps1"; then
+  printf 'int main(void) { return 0; }\n' >"$staging/check.c"
+  i686-w64-mingw32-gcc-posix -o "$staging/check.exe" "$staging/check.c"
+  if ! authenticode "$staging/check.exe" "$staging/signed.exe"; then
     cat "$staging/sign.log" >&2
     grep -q 'Wrong password' "$staging/sign.log" || fail "$pkcs12 cannot sign"
     [ -n "$password_file" ] || [ -n "${HOTFIX_SIGN_PASSWORD+set}" ] ||
