@@ -142,6 +142,11 @@ print(seconds, used.ru_utime + used.ru_stime, tasks / hosts, runs / hosts, statu
 EOF
 }
 
+# (seconds - less) / hosts, with a fraction.
+per_host() {
+  awk -v seconds="$1" -v less="$2" -v hosts="$3" 'BEGIN { print (seconds - less) / hosts }'
+}
+
 # The spread, in seconds, of the banner records' time stamps in the fleet's run logs (max - min),
 # and how many run logs had one; the records' time stamps are the host's local time to the
 # second.
@@ -163,7 +168,7 @@ EOF
 
 installer=20
 if [ -n "$sizes" ]; then
-  echo "| role | hosts | wall s | (wall - ${installer} s) per host, s | tasks per host | module runs per host | installers' start spread s | run logs | exit status |"
+  echo "| role | hosts | elapsed s | (elapsed - ${installer} s) per host, s | tasks per host | module runs per host | installers' start spread s | run logs | exit status |"
   echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|"
   for hosts in $sizes; do
     for role in "$old" current; do
@@ -177,14 +182,14 @@ if [ -n "$sizes" ]; then
       fi
       read -r seconds logs < <(spread)
       printf '| %s | %d | %.1f | %.2f | %.1f | %.1f | %s | %d | %d |\n' "$role" "$hosts" "$wall" \
-        "$(echo "($wall - $installer) / $hosts" | bc -l)" "$tasks" "$runs" "$seconds" "$logs" "$status"
+        "$(per_host "$wall" "$installer" "$hosts")" "$tasks" "$runs" "$seconds" "$logs" "$status"
     done
   done
   echo
 fi
 
 if [ "$status_hosts" -gt 0 ]; then
-  echo "| playbook | hosts | wall s | wall s per host | CPU s | CPU s per host | module runs per host | exit status |"
+  echo "| playbook | hosts | elapsed s | elapsed s per host | CPU s | CPU s per host | module runs per host | exit status |"
   echo "|---|---:|---:|---:|---:|---:|---:|---:|"
   for playbook in status.yml 'rollout.yml --check'; do
     fleet "$status_hosts" patched "$work/bundle/KB5001234"
@@ -192,7 +197,7 @@ if [ "$status_hosts" -gt 0 ]; then
     read -r wall cpu tasks runs status < <(measure "${playbook%% *}" "$work/new/ansible" "$status_hosts" \
       playbooks/$playbook -e hotfix_serial=100% -e hotfix_max_fail_percentage=100)
     printf '| %s | %d | %.1f | %.2f | %.1f | %.2f | %.1f | %d |\n' "$playbook" "$status_hosts" "$wall" \
-      "$(echo "$wall / $status_hosts" | bc -l)" "$cpu" "$(echo "$cpu / $status_hosts" | bc -l)" "$runs" "$status"
+      "$(per_host "$wall" 0 "$status_hosts")" "$cpu" "$(per_host "$cpu" 0 "$status_hosts")" "$runs" "$status"
   done
   echo
 fi
