@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "fuzz_input.h"
 #include "common/command_line.h"
+#include "fuzz_input.h"
 
 namespace {
 

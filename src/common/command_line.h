@@ -1,5 +1,5 @@
-// Whole command lines by the Microsoft C runtime's rules: splitting one into an argument vector (the
-// Linux port starts the installer with it), and joining main's arguments back into such a line
+// Whole command lines by the Microsoft C runtime's rules: splitting one into an argument vector
+// (the Linux port starts the installer with it), and joining main's arguments back into such a line
 // (the Linux launcher's command tail, and the preflight's tail after "--" on both builds).
 #pragma once
 

@@ -280,7 +280,9 @@ TEST_F(RegFileTest, BadLines) {
 }
 
 // Without HKLM.reg the registry is empty.
-TEST_F(RegFileTest, MissingFile) { EXPECT_EQ(OpenMachineKey("A", RegistryView::kLauncher), nullptr); }
+TEST_F(RegFileTest, MissingFile) {
+  EXPECT_EQ(OpenMachineKey("A", RegistryView::kLauncher), nullptr);
+}
 
 // A file cut at any byte is read as far as it goes, never past its end (run under ASan).
 TEST(RegFileImport, EveryCutOfAFile) {
