@@ -176,6 +176,7 @@ fleet=(
   "win-installed  hotfix_mixed  win-ok         patched  recorded windows hotfix_backout_command=['C:\\hotfix\\KB5001234\\KB5001234.exe','/exit:3010']"
   "win-ok-2       hotfix_mixed  win-ok         server   -        windows hotfix_backout_command=['C:\\hotfix\\KB5001234\\KB5001234.exe']"
   "win-reboot     hotfix_mixed  win-wants-reboot server -        windows"
+  "win-reboot-after hotfix_mixed win-wants-reboot server - windows hotfix_reboot_after=true hotfix_backout_command=['C:\\hotfix\\KB5001234\\KB5001234.exe','/uninstall']"
   "win-na         hotfix_mixed  win-not-applicable server -      windows"
   "win-no-appname hotfix_mixed  win-no-appname server   -        windows"
   "win-open-root  hotfix_mixed  win-ok         server   -        windows-open-root"
@@ -288,6 +289,11 @@ make_windows_hosts() {
   # fleet-state view's hosts where a rollout leaves it.
   mkdir "$work/wine/win-open-root/drive_c/hotfix"
   chmod 0777 "$work/wine/win-open-root/drive_c/hotfix"
+  # What the reboot completes on win-reboot-after: a RunOnce entry that marks the hotfix installed,
+  # which Wine's restart (the win_reboot double) runs as a boot runs it.
+  WINEPREFIX=$(realpath "$work/wine/win-reboot-after") wine reg add \
+    'HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce' /v KB5001234 \
+    /d 'C:\hotfix\KB5001234\KB5001234.exe /mark' /f >/dev/null
   for host in state-win-recorded state-win-missing; do
     mkdir "$work/wine/$host/drive_c/hotfix"
     cp "$windows_build/hotfix-preflight.exe" "$work/wine/$host/drive_c/hotfix/"
@@ -453,6 +459,7 @@ mixed-check 0 win-ok       1 0 - would install     ~ not installed
 mixed  2 win-ok         1 0 0 success           ~ preflight after: 2
 mixed  2 win-installed  1 2 - already installed ~ installed and recorded
 mixed  2 win-reboot     1 0 3010 reboot needed  ~ exit status 3010 (0x00000BC2) ERROR_SUCCESS_REBOOT_REQUIRED
+mixed  2 win-reboot-after 1 0 0 success         ~ preflight after: 2
 mixed  2 win-na         1 0 -2145124329 not applicable ~ exit status -2145124329 (0x80240017) WU_E_NOT_APPLICABLE
 mixed  2 win-no-appname 1 1 - bundle broken     ~ AppName is missing from ini file.
 mixed  2 win-open-root  1 4 - refused           ~ C:\hotfix\: Everyone may delete or rename it
@@ -465,6 +472,7 @@ mixed-backout 2 win-ok     1 2 0 removed        ~ exit status 0 (0x00000000); af
 mixed-backout 2 win-installed 1 2 3010 reboot needed ~ exit status 3010 (0x00000BC2) ERROR_SUCCESS_REBOOT_REQUIRED
 mixed-backout 2 win-ok-2   1 2 0 failed         ~ the command ended with 0, but the check still passes
 mixed-backout 2 win-reboot 1 0 - not installed  ~ preflight 0: not installed; nothing ran
+mixed-backout 2 win-reboot-after 1 2 0 removed  ~ exit status 0 (0x00000000); after it preflight 0: not installed
 mixed-backout 2 win-na     1 0 - not installed  ~ preflight 0: not installed; nothing ran
 mixed-backout 2 win-no-appname 1 1 - bundle broken ~ AppName is missing from ini file.
 mixed-backout 2 win-open-root 1 0 - not installed ~ preflight 0: not installed; nothing ran
@@ -571,8 +579,7 @@ done
 ! pgrep -f "$work/prefixes/killed/" >/dev/null || fail "killed: the installer still runs"
 
 # Every Windows task file ran: the names of its tasks that ran on a Windows host, from the
-# rollouts' and the fleet-state view's logs (reboot_windows.yml, which hotfix_reboot_tasks
-# replaces in tests, aside).
+# rollouts' and the fleet-state view's logs.
 if [ -n "$windows_build" ]; then
   echo "== the Windows task files' tasks that ran on a Windows host"
   python3 - "$ansible_dir/roles/hotfix_rollout/tasks" "$work/results/"{mixed-check,mixed,state}.out <<'EOF' ||
@@ -584,8 +591,6 @@ for log in sys.argv[2:]:
             ran.add(part.split('] ', 1)[0])
 missing = []
 for path in sorted(glob.glob(os.path.join(sys.argv[1], '*_windows.yml'))):
-    if path.endswith('reboot_windows.yml'):
-        continue
     with open(path) as task_file:
         tasks = yaml.safe_load(task_file) or []
     names = [task['name'] for task in tasks]
