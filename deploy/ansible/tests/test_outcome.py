@@ -3,8 +3,9 @@ launcher's own one-hour wait on Linux, Windows codes with the top bit set, a lau
 start, the policy's codes on Windows, the preflight's unknown and unsafe items as reasons; states
 the preflight cannot tell or gives without a patch-info file, a Windows preflight that is not
 there, a host lost between its two runs), that its code table and the role's default policy agree
-with docs/exit-status.md, and that the SHA256SUMS list of plugins/filter/hotfix_staging.py is the
-one sha256sum writes, escaped names included."""
+with docs/exit-status.md, that the SHA256SUMS list of plugins/module_utils/hotfix_bundle.py is the
+one sha256sum writes, escaped names included, and that the archive a Linux host's bundle is
+staged from gives every member root and the role's modes."""
 
 import base64
 import json
@@ -12,6 +13,7 @@ import os
 import re
 import subprocess
 import sys
+import tarfile
 import tempfile
 import unittest
 
@@ -21,10 +23,12 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 COLLECTION = os.path.join(HERE, '..')
 ROLE = os.path.join(COLLECTION, 'roles', 'hotfix_rollout')
 sys.path.insert(0, os.path.join(COLLECTION, 'plugins', 'filter'))
-sys.path.insert(0, os.path.join(COLLECTION, 'plugins', 'lookup'))
+sys.path.insert(0, os.path.join(COLLECTION, 'plugins', 'modules'))
+sys.path.insert(0, os.path.join(COLLECTION, '..', 'collections'))
 from hotfix_outcome import CODES, hotfix_failure, hotfix_outcome, hotfix_state  # noqa: E402
-from hotfix_staging import hotfix_sha256sums  # noqa: E402
-from hotfix_sums import bundle_entries  # noqa: E402
+from ansible_collections.hotfix.launcher.plugins.module_utils.hotfix_bundle import (  # noqa: E402
+    bundle_entries, sha256sums)
+from hotfix_stage_archive import write_archive  # noqa: E402
 
 OLD = b'1/2/2025 3:4:5 : KB5001234, C:\\hotfix\\KB5001234\\ setup Exit code = 3\r\n'
 READY = {'status': 0, 'report': {'check': {'installed': False}}}
@@ -248,10 +252,39 @@ class SumsTest(unittest.TestCase):
             entries = bundle_entries(bundle + '/')
             expected = subprocess.run(['sha256sum'] + sorted(names), cwd=bundle, check=True,
                                       capture_output=True).stdout.decode()
-        self.assertEqual(hotfix_sha256sums(entries), expected)
+        self.assertEqual(sha256sums(entries), expected)
         self.assertEqual([(entry['path'], entry['executable']) for entry in entries],
                          [('Installer.ini', False), ('back\\slash', False), ('line\nfeed', False),
                           ('sub/KB 1.exe', True)])
+
+    def test_the_archive_is_roots_with_the_roles_modes(self):
+        # A controller's 0777 installer, a set-uid file and a folder: the members are root's and
+        # 0755/0644 whatever the controller's modes, every folder from the first of the stage
+        # down is a member (so that --no-overwrite-dir can leave the host's as they are), and the
+        # list beside the bundle names setup with the launcher's SHA-256.
+        with tempfile.TemporaryDirectory() as work:
+            bundle = os.path.join(work, 'KB5001234')
+            os.makedirs(os.path.join(bundle, 'sub'))
+            for name, mode in [('KB5001234.exe', 0o777), ('Installer.ini', 0o4644),
+                               ('sub/data', 0o600)]:
+                with open(os.path.join(bundle, name), 'wb') as out:
+                    out.write(name.encode())
+                os.chmod(os.path.join(bundle, name), mode)
+            archive = os.path.join(work, 'bundle.tar')
+            write_archive(archive, bundle, 'hotfix/KB5001234', 'AB' * 32, now=1)
+            with tarfile.open(archive) as members:
+                found = [(member.name, member.isdir(), oct(member.mode), member.uid, member.gid)
+                         for member in members]
+                sums = members.extractfile('hotfix/KB5001234.SHA256SUMS').read().decode()
+        self.assertEqual(found, [
+            ('hotfix', True, '0o755', 0, 0), ('hotfix/KB5001234', True, '0o755', 0, 0),
+            ('hotfix/KB5001234/sub', True, '0o755', 0, 0),
+            ('hotfix/KB5001234/Installer.ini', False, '0o644', 0, 0),
+            ('hotfix/KB5001234/KB5001234.exe', False, '0o755', 0, 0),
+            ('hotfix/KB5001234/sub/data', False, '0o644', 0, 0),
+            ('hotfix/KB5001234.SHA256SUMS', False, '0o644', 0, 0)])
+        self.assertEqual(sums.splitlines()[2], 'ab' * 32 + '  setup')
+        self.assertEqual(len(sums.splitlines()), 4)
 
 
 if __name__ == '__main__':

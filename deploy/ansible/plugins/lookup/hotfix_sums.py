@@ -4,13 +4,10 @@ SHA-256, for the bundle's SHA256SUMS and the modes they are staged with."""
 
 from __future__ import absolute_import, division, print_function
 
-import hashlib
-import os
-import stat
-
 from ansible.errors import AnsibleError
 from ansible.plugins.lookup import LookupBase
-from ansible.utils.hashing import secure_hash
+from ansible_collections.hotfix.launcher.plugins.module_utils.hotfix_bundle import (
+    BundleError, bundle_entries)
 
 __metaclass__ = type
 
@@ -31,35 +28,11 @@ options:
 '''
 
 
-def _file(path, relative):
-    status = os.stat(path)
-    if not stat.S_ISREG(status.st_mode):
-        raise AnsibleError('hotfix_sums: %s on the controller is not a regular file' % path)
-    return {'path': relative, 'src': path, 'checksum': secure_hash(path, hashlib.sha256),
-            'executable': bool(status.st_mode & 0o111)}
-
-
-def bundle_entries(term):
-    """The files of one folder, or the one file, on the controller."""
-    path = os.path.normpath(str(term))
-    if os.path.isfile(path):
-        return [_file(path, os.path.basename(path))]
-    if not os.path.isdir(path):
-        raise AnsibleError('hotfix_sums: no folder or file %s on the controller' % path)
-    entries = []
-    for folder, folders, names in os.walk(path):
-        for name in folders:
-            if os.path.islink(os.path.join(folder, name)):
-                raise AnsibleError('hotfix_sums: %s on the controller is a link to a folder'
-                                   % os.path.join(folder, name))
-        for name in names:
-            full = os.path.join(folder, name)
-            entries.append(_file(full, os.path.relpath(full, path).replace(os.sep, '/')))
-    return sorted(entries, key=lambda entry: entry['path'])
-
-
 class LookupModule(LookupBase):
     """The lookup: one list of entries per term."""
 
     def run(self, terms, variables=None, **kwargs):
-        return [bundle_entries(term) for term in terms]
+        try:
+            return [bundle_entries(term) for term in terms]
+        except (BundleError, OSError) as error:
+            raise AnsibleError('hotfix_sums: %s' % error)
