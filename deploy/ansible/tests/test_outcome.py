@@ -8,6 +8,7 @@ one sha256sum writes, escaped names included, and that the archive a Linux host'
 staged from gives every member root and the role's modes."""
 
 import base64
+import hashlib
 import json
 import os
 import re
@@ -261,7 +262,7 @@ class SumsTest(unittest.TestCase):
         # A controller's 0777 installer, a set-uid file and a folder: the members are root's and
         # 0755/0644 whatever the controller's modes, every folder from the first of the stage
         # down is a member (so that --no-overwrite-dir can leave the host's as they are), and the
-        # list beside the bundle names setup with the launcher's SHA-256.
+        # list beside the bundle names setup, the launcher, which must be the installed one.
         with tempfile.TemporaryDirectory() as work:
             bundle = os.path.join(work, 'KB5001234')
             os.makedirs(os.path.join(bundle, 'sub'))
@@ -270,8 +271,15 @@ class SumsTest(unittest.TestCase):
                 with open(os.path.join(bundle, name), 'wb') as out:
                     out.write(name.encode())
                 os.chmod(os.path.join(bundle, name), mode)
+            launcher = os.path.join(work, 'launcher')
+            with open(launcher, 'wb') as out:
+                out.write(b'ELF')
+            os.chmod(launcher, 0o600)
             archive = os.path.join(work, 'bundle.tar')
-            write_archive(archive, bundle, 'hotfix/KB5001234', 'AB' * 32, now=1)
+            with self.assertRaisesRegex(Exception, 'is not the installed one'):
+                write_archive(archive, bundle, 'hotfix/KB5001234', launcher, 'AB' * 32)
+            checksum = hashlib.sha256(b'ELF').hexdigest().upper()
+            write_archive(archive, bundle, 'hotfix/KB5001234', launcher, checksum, now=1)
             with tarfile.open(archive) as members:
                 found = [(member.name, member.isdir(), oct(member.mode), member.uid, member.gid)
                          for member in members]
@@ -281,9 +289,10 @@ class SumsTest(unittest.TestCase):
             ('hotfix/KB5001234/sub', True, '0o755', 0, 0),
             ('hotfix/KB5001234/Installer.ini', False, '0o644', 0, 0),
             ('hotfix/KB5001234/KB5001234.exe', False, '0o755', 0, 0),
+            ('hotfix/KB5001234/setup', False, '0o755', 0, 0),
             ('hotfix/KB5001234/sub/data', False, '0o644', 0, 0),
             ('hotfix/KB5001234.SHA256SUMS', False, '0o644', 0, 0)])
-        self.assertEqual(sums.splitlines()[2], 'ab' * 32 + '  setup')
+        self.assertEqual(sums.splitlines()[2], checksum.lower() + '  setup')
         self.assertEqual(len(sums.splitlines()), 4)
 
 

@@ -2,9 +2,9 @@
 # -*- coding: utf-8 -*-
 """The hotfix_rollout role's staging of a Linux host's bundle in one transfer: on the controller,
 a tar archive of the bundle as it is to lie in the launcher prefix's drive C, root's, with the
-modes the role gives (0755 where the controller's file may run, else 0644, folders 0755) and the
-SHA256SUMS list beside the bundle's folder, which ansible.builtin.unarchive then unpacks on the
-host."""
+modes the role gives (0755 where the controller's file may run, else 0644, folders 0755), the
+host's launcher as setup and the SHA256SUMS list beside the bundle's folder, which
+ansible.builtin.unarchive then unpacks on the host."""
 
 from __future__ import absolute_import, division, print_function
 
@@ -29,14 +29,16 @@ description:
     prefix's drive C; C(stage) is the bundle's folder there.
   - The members are every folder from the first of C(stage) down (so that
     C(--no-overwrite-dir) can leave those that are on the host as they are), the files of the
-    bundle folder C(src) with their subfolders, and C(<stage>.SHA256SUMS), the SHA256SUMS list
-    of those files and of C(setup), the launcher that the role copies into the bundle, whose
-    SHA-256 is C(launcher_checksum).
-  - Every member is root's (0:0); folders are 0755, files 0755 when any execute bit is set on
-    the controller, else 0644, the list 0644.
+    bundle folder C(src) with their subfolders, C(setup) (the controller's copy C(launcher_copy)
+    of the host's installed launcher, refused unless its SHA-256 is C(launcher_checksum), the
+    installed one's), and C(<stage>.SHA256SUMS), the SHA256SUMS list of all of them.
+  - Every member is root's (0:0); folders and setup are 0755, files 0755 when any execute bit is
+    set on the controller, else 0644, the list 0644.
 options:
   archives:
-    description: The archives, each with C(path), C(src), C(stage) and C(launcher_checksum).
+    description: >-
+      The archives, each with C(path), C(src), C(stage), C(launcher_copy) and
+      C(launcher_checksum); other keys are ignored.
     type: list
     elements: dict
     required: true
@@ -60,19 +62,25 @@ def _info(name, mode, size=0, now=0):
     return info
 
 
-def write_archive(path, src, stage, launcher_checksum, now=None):
-    """Writes the archive of the bundle folder src for the folder stage (relative, "/" between
-    folders) at path, through a file of its own beside it."""
+def write_archive(path, src, stage, launcher_copy, launcher_checksum, now=None):
+    """Writes the archive of the bundle folder src and the launcher for the folder stage (relative,
+    "/" between folders) at path, through a file of its own beside it."""
     now = int(time.time()) if now is None else now
     stage = posixpath.normpath(stage.strip('/'))
     entries = bundle_entries(src)
+    launcher = bundle_entries(launcher_copy)[0]
+    if launcher['checksum'] != launcher_checksum.lower():
+        raise BundleError('the launcher fetched to %s is not the installed one (SHA-256 %s, not %s)'
+                          % (launcher_copy, launcher['checksum'], launcher_checksum))
+    launcher.update(path='setup', executable=True)
+    entries = sorted(entries + [launcher], key=lambda entry: entry['path'])
     folders = set()
     for name in [stage] + [posixpath.join(stage, entry['path']) for entry in entries]:
         parent = name if name == stage else posixpath.dirname(name)
         while parent and parent not in folders:
             folders.add(parent)
             parent = posixpath.dirname(parent)
-    sums = sha256sums(entries + [{'path': 'setup', 'checksum': launcher_checksum}]).encode('utf-8')
+    sums = sha256sums(entries).encode('utf-8')
     partial = '%s.%d.partial' % (path, os.getpid())
     try:
         with tarfile.open(partial, 'w', format=tarfile.PAX_FORMAT) as archive:
@@ -98,7 +106,7 @@ def main():
         if wanted['path'] in written:
             continue
         try:
-            write_archive(wanted['path'], wanted['src'], wanted['stage'],
+            write_archive(wanted['path'], wanted['src'], wanted['stage'], wanted['launcher_copy'],
                           wanted['launcher_checksum'])
         except (BundleError, OSError, tarfile.TarError) as error:
             module.fail_json(msg='the bundle %s cannot be packed: %s' % (wanted['src'], error))
