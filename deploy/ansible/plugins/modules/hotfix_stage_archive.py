@@ -30,8 +30,9 @@ description:
   - The members are every folder from the first of C(stage) down (so that
     C(--no-overwrite-dir) can leave those that are on the host as they are), the files of the
     bundle folder C(src) with their subfolders, C(setup) (the controller's copy C(launcher_copy)
-    of the host's installed launcher, refused unless its SHA-256 is C(launcher_checksum), the
-    installed one's), and C(<stage>.SHA256SUMS), the SHA256SUMS list of all of them.
+    of the host's installed launcher), and C(<stage>.SHA256SUMS), the SHA256SUMS list of all of
+    them, setup's line with C(launcher_checksum), the installed launcher's SHA-256 as the host
+    gave it: a copy that is not the installed one is then the preflight's finding.
   - Every member is root's (0:0); folders and setup are 0755, files 0755 when any execute bit is
     set on the controller, else 0644, the list 0644.
 options:
@@ -69,10 +70,7 @@ def write_archive(path, src, stage, launcher_copy, launcher_checksum, now=None):
     stage = posixpath.normpath(stage.strip('/'))
     entries = bundle_entries(src)
     launcher = bundle_entries(launcher_copy)[0]
-    if launcher['checksum'] != launcher_checksum.lower():
-        raise BundleError('the launcher fetched to %s is not the installed one (SHA-256 %s, not %s)'
-                          % (launcher_copy, launcher['checksum'], launcher_checksum))
-    launcher.update(path='setup', executable=True)
+    launcher.update(path='setup', checksum=launcher_checksum, executable=True)
     entries = sorted(entries + [launcher], key=lambda entry: entry['path'])
     folders = set()
     for name in [stage] + [posixpath.join(stage, entry['path']) for entry in entries]:
