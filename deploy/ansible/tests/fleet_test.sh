@@ -138,6 +138,7 @@ fleet=(
   "ok-4           hotfix_fleet  ok             server   -        -"
   "unreachable    hotfix_cases  ok             server   -        - ansible_connection=ssh ansible_host=127.0.0.1 ansible_port=1"
   "no-preflight   hotfix_cases  ok             server   -        - hotfix_linux_preflight=$work/missing/hotfix-preflight"
+  "no-drive-c     hotfix_cases  ok             server   -        no-drive-c"
   "killed         hotfix_cases  slow           server   -        - hotfix_async_timeout=2 hotfix_allow_kill=true"
   "short-limit    hotfix_cases  ok             server   -        - hotfix_async_timeout=60"
   "retry-once     hotfix_cases  retry-once     server   -        - hotfix_retry_delay=1"
@@ -235,6 +236,7 @@ EOF
       fifo) mkfifo "$log" ;;
       link) printf 'secret\n' > "$prefix/secret" && ln -s "$prefix/secret" "$log" ;;
       foreign) mkdir "$prefix/drive_c/hotfix" && chown nobody "$prefix/drive_c/hotfix" ;;
+      no-drive-c) rm -r "$prefix/drive_c" ;;
     esac
     {
       echo "        $host:"
@@ -428,6 +430,7 @@ goon   0 ok-4           1 0 0 success           ~ preflight after: 2
 limit  0 ok-1           1 2 - already installed ~ installed and recorded
 cases  2 unreachable    1 - - unreachable       ~ 127.0.0.1
 cases  2 no-preflight   1 - - tool missing      ~ missing/hotfix-preflight cannot run
+cases  2 no-drive-c     1 - - tool missing      ~ prefix has no folder
 cases  2 killed         1 0 - interrupted       ~ Ansible killed it and the installer it ran
 cases  2 short-limit    1 - - failed            ~ Ansible kills the launcher's process group
 cases  2 retry-once     1 0 0 success           ~ (after 1 retry)
@@ -516,7 +519,7 @@ grep -qF '"failed: fails-1603 (failed), no-appname (bundle broken)"' "$work/resu
 [ "$(cat "$readme/retry.txt")" = $'fails-1603\nno-appname\nbad-ini\nok-3\nok-4' ] ||
   fail "readme: retry.txt lists $(cat "$readme/retry.txt")"
 [ ! -s "$(echo "$work/results/goon/"*/retry.txt)" ] || fail "goon: hosts left to retry"
-[ "$(cat "$work/results/cases/"*/retry.txt)" = "$(printf '%s\n' unreachable no-preflight killed \
+[ "$(cat "$work/results/cases/"*/retry.txt)" = "$(printf '%s\n' unreachable no-preflight no-drive-c killed \
   short-limit busy link foreign-root under-nobody long-tail no-mark)" ] || fail "cases: retry.txt differs"
 # A wave that fails whole stops the rollout whatever max_fail_percentage says.
 grep -qF '"stopped after wave 1 of 2: 1 of 1 hosts failed, the whole wave"' "$work/results/canary.out" ||

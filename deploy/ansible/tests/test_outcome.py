@@ -168,6 +168,9 @@ class OutcomeTest(unittest.TestCase):
         stopped = hotfix_failure({'msg': 'refused: C:\\hotfix is owned by someone'}, 'Check')
         self.assertEqual(stopped['classification'], 'refused')
         self.assertEqual(hotfix_failure({'msg': 'boom'}, 'Copy')['reason'], 'Copy: boom')
+        no_drive = hotfix_failure({'msg': "dest '/p/drive_c' must be an existing dir"}, 'Unpack')
+        self.assertEqual((no_drive['classification'], no_drive['reason']),
+                         ('tool missing', "the launcher's prefix has no folder /p/drive_c"))
 
     def test_states(self):
         settings = {'text': '[MicrosoftPatch]', 'missing': False, 'problem': ''}

@@ -88,6 +88,9 @@ _STILL_ACTIVE = 259
 _INSTALLER_CODES = sorted(code for code in CODES if code not in (0, 0xFFFFFFFF, _STILL_ACTIVE))
 # What Ansible's async wrappers (Linux, Windows) leave of a job they killed at its limit.
 _ASYNC_LIMIT_MESSAGES = ('Timeout exceeded', 'timed out waiting for module completion')
+# What ansible.builtin.unarchive says of a destination that is not a folder (it follows a link).
+NO_DRIVE_FOLDER = re.compile(r"dest '(.*)' must be an existing dir$")
+
 STOPS = ('refused', 'tool missing', 'bundle broken', 'cannot tell', 'unreachable', 'failed')
 
 
@@ -452,11 +455,15 @@ def hotfix_state(state_run, settings=None, preflight=''):
 
 def hotfix_failure(failed_result, task_name=''):
     """{'classification', 'exit_status', 'exit_name', 'reason'} for a rollout stopped by a failed
-    task: a stop of the role's own gives its classification, anything else fails the host."""
+    task: a stop of the role's own gives its classification, Ansible's unarchive refusing a Linux
+    host's drive C that is not a folder is a tool missing, anything else fails the host."""
     message = str((failed_result or {}).get('msg', '')).strip()
     for classification in STOPS:
         if message.startswith(classification + ': '):
             return _result(classification, None, message[len(classification) + 2:])
+    no_drive = NO_DRIVE_FOLDER.match(message)
+    if no_drive:
+        return _result('tool missing', None, "the launcher's prefix has no folder " + no_drive.group(1))
     return _result('failed', None, '%s: %s' % (task_name or 'a task', message or failed_result))
 
 
